@@ -1,0 +1,79 @@
+// Entry point and main sequence: one pass of phases on the main thread, no
+// window and no message loop. The value WinMain returns is the exit code.
+#include <windows.h>
+
+#include <stdlib.h>
+
+#include "app/options.h"
+#include "installer/command.h"
+#include "installer/engine.h"
+#include "staging/staging.h"
+#include "support/profile.h"
+
+enum : DWORD {
+    EXIT_ENGINE_TOO_OLD = 0xFFFFFFFE,   // -2, after message string 4
+    EXIT_ENGINE_NOT_FOUND = 0xFFFFFFFD, // -3
+    EXIT_NO_PACKAGE = 1,                // also what a failed engine start gives
+    EXIT_BAD_COMMAND_LINE = ERROR_INVALID_COMMAND_LINE, // what msiexec answers too
+};
+
+enum { MESSAGE_ENGINE_TOO_OLD = 4, MESSAGE_BUFFER_SIZE = 1024 };
+
+static unsigned short ChooseInstallLanguage(void)
+{
+    return ChooseLanguageFor(GetUserDefaultLangID());
+}
+
+// Message string 4 in the user's UI language. Wide functions, so that it reads
+// right when the UI language's code page is not the ANSI code page.
+static void ShowEngineTooOld(HINSTANCE instance)
+{
+    WCHAR text[MESSAGE_BUFFER_SIZE];
+    if (LoadStringW(instance, MESSAGE_ENGINE_TOO_OLD, text, MESSAGE_BUFFER_SIZE) <= 0)
+        text[0] = L'\0';
+    MessageBoxW(NULL, text, L"", MB_ICONERROR);
+}
+
+static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
+{
+    static Options options; // 3 KB of option buffers: kept off the stack
+    char packagePath[MAX_PATH];
+    char msiexecPath[MAX_PATH];
+    char mainCommand[COMMAND_BUFFER_SIZE];
+
+    // Phase 1, search-path hardening, is not built yet.
+
+    InitOptions(&options, ChooseInstallLanguage());
+    if (!TranslateOptions(argc, argv, &options))
+        return EXIT_BAD_COMMAND_LINE;
+
+    if (!CheckEngineVersion(NULL)) {
+        ShowEngineTooOld(instance);
+        return EXIT_ENGINE_TOO_OLD;
+    }
+
+    MakePackagePath(packagePath);
+    if (!ExtractResourceToFile(instance, PACKAGE_RESOURCE_ID, PACKAGE_RESOURCE_TYPE, packagePath))
+        return EXIT_NO_PACKAGE;
+
+    if (!LocateMsiexec(msiexecPath, sizeof(msiexecPath)))
+        return EXIT_ENGINE_NOT_FOUND;
+
+    if (!ComposeMainCommand(mainCommand, sizeof(mainCommand), msiexecPath, packagePath,
+                            options.language, options.properties))
+        return EXIT_BAD_COMMAND_LINE;
+
+    // Phase 8, the cabinet event and writer thread, is not built yet.
+
+    DWORD result = RunAndWait(mainCommand);
+
+    // Phase 10, the reinstall handshake, and phase 11, the silent follow-up
+    // installs, are not built yet.
+
+    return result;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    return (int)RunMainSequence(instance, __argc, __argv);
+}

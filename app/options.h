@@ -1,0 +1,39 @@
+// Translation of the program's own command line into Windows Installer
+// arguments, and the choice of the install language. No Win32 calls here:
+// this is the part of the program that decides, and it is tested natively.
+#ifndef APP_OPTIONS_H
+#define APP_OPTIONS_H
+
+#include <stddef.h>
+
+enum {
+    LANGUAGE_ENGLISH = 1033,            // no transform
+    LANGUAGE_JAPANESE = 1041,           // embedded transform "1041"
+    LANGUAGE_CHINESE_SIMPLIFIED = 2052, // embedded transform "2052"
+    OPTION_BUFFER_SIZE = 1024
+};
+
+struct Options {
+    unsigned short language;             // install language (a LANGID)
+    int silent;                          // "/s" was given
+    char properties[OPTION_BUFFER_SIZE]; // passed to the engine verbatim
+    char pubhuxFolder[OPTION_BUFFER_SIZE]; // "/INSTALLDIRPUBHUX=" value
+    char orvadbFolder[OPTION_BUFFER_SIZE]; // "/INSTALLDIRORVADB=" value
+};
+
+// The install language for a user whose default LANGID is `userLangId`.
+unsigned short ChooseLanguageFor(unsigned short userLangId);
+
+// Whether `langid` is one of the languages the package carries.
+int IsSupportedLanguage(unsigned short langid);
+
+// Empties the option buffers and sets the install language to `language`.
+void InitOptions(Options *opts, unsigned short language);
+
+// Translates argv[1..argc-1] into `opts`, then adds " /qn" for a silent run
+// that does not ask for a UI level of its own. Returns 1, or 0 when the
+// property string or a folder value would not fit its buffer; the options
+// are then unusable and the run must stop.
+int TranslateOptions(int argc, char **argv, Options *opts);
+
+#endif

@@ -1,0 +1,119 @@
+#include "installer/engine.h"
+
+#include "installer/command.h"
+#include "support/sysload.h"
+#include "support/text.h"
+
+typedef BOOL(WINAPI *GetFileVersionInfoAFn)(LPCSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI *VerQueryValueAFn)(LPCVOID, LPCSTR, LPVOID *, PUINT);
+
+static const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+static const char kMsiexecName[] = "\\msiexec.exe";
+
+// The fixed file information of `path`, read with version.dll's functions.
+// version.dll is loaded by full path at the time of the check so that nothing
+// outside the known DLLs is ever loaded from the program's own folder.
+static int ReadFixedFileInfo(const char *path, VS_FIXEDFILEINFO *fixed)
+{
+    int found = 0;
+    HMODULE versionDll = LoadSystemLibrary("version.dll");
+    if (versionDll == NULL)
+        return 0;
+    GetFileVersionInfoAFn getInfo = reinterpret_cast<GetFileVersionInfoAFn>(
+        reinterpret_cast<void *>(GetProcAddress(versionDll, "GetFileVersionInfoA")));
+    VerQueryValueAFn queryValue = reinterpret_cast<VerQueryValueAFn>(
+        reinterpret_cast<void *>(GetProcAddress(versionDll, "VerQueryValueA")));
+    BYTE info[1024];
+    VS_FIXEDFILEINFO *value = NULL;
+    UINT length = 0;
+    if (getInfo != NULL && queryValue != NULL && getInfo(path, 0, sizeof(info), info) &&
+        queryValue(info, "\\", (LPVOID *)&value, &length) && value != NULL &&
+        length >= sizeof(*value)) {
+        *fixed = *value;
+        found = 1;
+    }
+    FreeLibrary(versionDll);
+    return found;
+}
+
+int CheckEngineFileVersion(const char *path, DWORD *out)
+{
+    VS_FIXEDFILEINFO fixed;
+    if (!ReadFixedFileInfo(path, &fixed) ||
+        !IsEngineVersionAccepted(fixed.dwFileVersionMS, fixed.dwFileVersionLS))
+        return 0;
+    if (out != NULL)
+        *out = fixed.dwFileVersionMS;
+    return 1;
+}
+
+int CheckEngineVersion(DWORD *out)
+{
+    char path[1024];
+    UINT length = GetSystemDirectoryA(path, sizeof(path));
+    if (length == 0 || length >= sizeof(path) || !AppendText(path, sizeof(path), "\\msi.dll"))
+        return 0;
+    return CheckEngineFileVersion(path, out);
+}
+
+BOOL IsVersion52(void)
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 2;
+}
+
+// The InstallerLocation value into `out`, terminated at the byte count read:
+// the registry does not promise a terminator, and a value stored without one
+// must not run on into whatever follows.
+static int ReadInstallerLocation(char *out, DWORD size)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD count = size - 1; // keeps a byte for the terminator
+    LONG status = RegQueryValueExA(key, "InstallerLocation", NULL, NULL, (BYTE *)out, &count);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || count > size - 1)
+        return 0;
+    out[count] = '\0';
+    return 1;
+}
+
+int LocateMsiexec(char *out, DWORD size)
+{
+    if (size == 0)
+        return 0;
+    ZeroMemory(out, size);
+    int found;
+    if (IsVersion52()) {
+        UINT length = GetSystemDirectoryA(out, size);
+        found = length != 0 && length < size;
+    } else {
+        found = ReadInstallerLocation(out, size);
+    }
+    // The location is used as stored: one that ends in a backslash gives a
+    // doubled one before the name, which the system accepts.
+    if (found && AppendText(out, size, kMsiexecName))
+        return 1;
+    out[0] = '\0';
+    return 0;
+}
+
+DWORD RunAndWait(char *commandLine)
+{
+    DWORD exitCode = 1;
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    ZeroMemory(&process, sizeof(process));
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return 1;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return exitCode;
+}

@@ -1,0 +1,28 @@
+// The Windows Installer engine: the version gate, where msiexec.exe lives,
+// and running it.
+#ifndef INSTALLER_ENGINE_H
+#define INSTALLER_ENGINE_H
+
+#include <windows.h>
+
+// Whether the file at `path` carries a version resource of 2.0.2600.0 or
+// later. `out`, when not NULL, receives the most significant version word.
+int CheckEngineFileVersion(const char *path, DWORD *out);
+
+// The gate on the system directory's msi.dll: 1 when the engine is new
+// enough, 0 when it is older or its version cannot be read.
+int CheckEngineVersion(DWORD *out);
+
+// True when the system reports version 5.2. Not cached.
+BOOL IsVersion52(void);
+
+// Fills `out` (capacity `size`) with the full path of msiexec.exe: the system
+// directory on 5.2, else the registry's InstallerLocation. 0 with "" in `out`
+// when the location cannot be read or the path would not fit.
+int LocateMsiexec(char *out, DWORD size);
+
+// Runs `commandLine` (its quoted head names the executable) and waits for it.
+// Returns its exit code, or 1 when it could not be started.
+DWORD RunAndWait(char *commandLine);
+
+#endif

@@ -1,0 +1,192 @@
+#include "staging/staging.h"
+
+#include <string.h>
+
+#include "staging/chunks.h"
+#include "staging/layout.h"
+#include "support/profile.h"
+#include "support/sysload.h"
+#include "support/text.h"
+
+static BOOL g_vistaFamily;
+static BOOL g_vistaFamilyKnown;
+
+BOOL IsVistaFamily(void)
+{
+    if (!g_vistaFamilyKnown) {
+        OSVERSIONINFOA version;
+        ZeroMemory(&version, sizeof(version));
+        version.dwOSVersionInfoSize = sizeof(version);
+        g_vistaFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+                        version.dwMajorVersion == 6;
+        g_vistaFamilyKnown = TRUE;
+    }
+    return g_vistaFamily;
+}
+
+typedef HRESULT(WINAPI *GetFolderPathExFn)(const GUID *, DWORD, HANDLE, LPWSTR, UINT);
+typedef HRESULT(WINAPI *GetFolderPathAFn)(HWND, int, HANDLE, DWORD, LPSTR);
+typedef BOOL(WINAPI *GetSpecialFolderPathAFn)(HWND, LPSTR, int, BOOL);
+
+static const GUID kFolderLocalAppDataLow = {
+    0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+static const int kFolderAppData = 26; // CSIDL_APPDATA
+
+// Looks up a function in a loaded library without the cast noise at each call.
+template <typename Fn> static Fn FindExport(HMODULE module, const char *name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+}
+
+// LocalLow, through shell32's SHGetFolderPathEx (version 6.x).
+static BOOL QueryLocalAppDataLow(char *out)
+{
+    BOOL filled = FALSE;
+    HMODULE shell32 = LoadSystemLibrary("shell32.dll");
+    if (shell32 == NULL)
+        return FALSE;
+    GetFolderPathExFn getFolderPathEx = FindExport<GetFolderPathExFn>(shell32, "SHGetFolderPathEx");
+    WCHAR wide[MAX_PATH];
+    if (getFolderPathEx != NULL && getFolderPathEx(&kFolderLocalAppDataLow, 0, NULL, wide, MAX_PATH) == 0)
+        filled = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, MAX_PATH, NULL, NULL) != 0;
+    FreeLibrary(shell32);
+    return filled;
+}
+
+// The roaming application data folder on older systems: shfolder.dll, or
+// shell32's SHGetSpecialFolderPathA where shfolder.dll cannot be loaded.
+static BOOL QueryRoamingAppData(char *out)
+{
+    BOOL filled = FALSE;
+    HMODULE shfolder = LoadSystemLibrary("shfolder.dll");
+    if (shfolder != NULL) {
+        GetFolderPathAFn getFolderPath = FindExport<GetFolderPathAFn>(shfolder, "SHGetFolderPathA");
+        if (getFolderPath != NULL)
+            filled = getFolderPath(NULL, kFolderAppData, NULL, 0, out) >= 0;
+        FreeLibrary(shfolder);
+        return filled;
+    }
+    HMODULE shell32 = LoadSystemLibrary("shell32.dll");
+    if (shell32 == NULL)
+        return FALSE;
+    GetSpecialFolderPathAFn getSpecialFolderPath =
+        FindExport<GetSpecialFolderPathAFn>(shell32, "SHGetSpecialFolderPathA");
+    if (getSpecialFolderPath != NULL)
+        filled = getSpecialFolderPath(NULL, out, kFolderAppData, TRUE);
+    FreeLibrary(shell32);
+    return filled;
+}
+
+// Whether a length returned by GetEnvironmentVariableA or GetWindowsDirectoryA
+// means the whole value is in `out`, and the value is fit to stage under.
+static BOOL IsCompleteUsableFolder(DWORD length, const char *out)
+{
+    return length != 0 && length < MAX_PATH && IsUsableDataFolder(out);
+}
+
+BOOL GetUserDataFolder(char *out)
+{
+    out[0] = '\0';
+    BOOL filled = IsVistaFamily() ? QueryLocalAppDataLow(out) : QueryRoamingAppData(out);
+    if (filled && IsUsableDataFolder(out))
+        return TRUE;
+    // A lookup that failed may have left anything in `out`: fall back to the
+    // profile, then the Windows folder, rather than stage in a drive root.
+    if (IsCompleteUsableFolder(GetEnvironmentVariableA("USERPROFILE", out, MAX_PATH), out))
+        return TRUE;
+    if (IsCompleteUsableFolder(GetWindowsDirectoryA(out, MAX_PATH), out))
+        return TRUE;
+    out[0] = '\0';
+    return FALSE;
+}
+
+// Appends `part` to `path` and creates the folder it names.
+static int AppendFolder(char *path, const char *part)
+{
+    if (!AppendText(path, MAX_PATH, part))
+        return 0;
+    CreateDirectoryA(path, NULL); // it may exist already; a real failure shows at CreateFile
+    return 1;
+}
+
+int BuildStagingPath(char *path, const char *fileName, BOOL createBase)
+{
+    if (path[0] != '\0') {
+        if (createBase)
+            CreateDirectoryA(path, NULL);
+        if (AppendFolder(path, "\\Qel\\") && AppendFolder(path, "Orva\\") &&
+            AppendFolder(path, PROFILE_KIT_FOLDER) && AppendText(path, MAX_PATH, "\\") &&
+            AppendText(path, MAX_PATH, fileName))
+            return 1;
+    }
+    path[0] = '\0';
+    return 0;
+}
+
+int MakePackagePath(char *out)
+{
+    GetUserDataFolder(out);
+    return BuildStagingPath(out, PROFILE_PACKAGE_FILE, TRUE);
+}
+
+static int WriteFileChunk(void *context, const unsigned char *bytes, unsigned long count,
+                          unsigned long *written)
+{
+    DWORD done = 0;
+    if (!WriteFile((HANDLE)context, bytes, count, &done, NULL))
+        return 0;
+    *written = done;
+    if (done == 0) {
+        SetLastError(ERROR_WRITE_FAULT); // success without progress would never end
+        return 0;
+    }
+    return 1;
+}
+
+int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *path)
+{
+    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), type);
+    if (resource == NULL)
+        return 0;
+    DWORD size = SizeofResource(module, resource);
+    const unsigned char *bytes = (const unsigned char *)LockResource(LoadResource(module, resource));
+    if (bytes == NULL && size != 0)
+        return 0;
+
+    if (path[0] == '\0') {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        FailWithSystemError(LABEL_CREATE_FILE);
+    }
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        FailWithSystemError(LABEL_CREATE_FILE);
+    if (!WriteInChunks(bytes, size, WriteFileChunk, file))
+        FailWithSystemError(LABEL_WRITE_FILE);
+    if (!CloseHandle(file))
+        FailWithSystemError(LABEL_CLOSE_HANDLE);
+    return 1;
+}
+
+void FailWithSystemError(const char *label)
+{
+    DWORD code = GetLastError();
+    char *systemText = NULL;
+    if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL, code,
+                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&systemText, 0, NULL))
+        systemText = NULL; // no text for this code: show the label and the code alone
+    const char *shownText = systemText != NULL ? systemText : "";
+
+    size_t capacity = strlen(shownText) + strlen(label) + 40;
+    char *message = (char *)LocalAlloc(LPTR, capacity);
+    if (message != NULL) {
+        CopyText(message, capacity, label);
+        AppendText(message, capacity, " failed with error ");
+        AppendDecimal(message, capacity, (long)(int)code);
+        AppendText(message, capacity, ": ");
+        AppendText(message, capacity, shownText);
+    }
+    MessageBoxA(NULL, message != NULL ? message : label, "Error", MB_OK);
+    LocalFree(message);
+    LocalFree(systemText);
+    ExitProcess(code);
+}

@@ -1,0 +1,44 @@
+// Staging folders and resource extraction: where the package and its
+// cabinets are written, and the writing itself.
+#ifndef STAGING_STAGING_H
+#define STAGING_STAGING_H
+
+#include <windows.h>
+
+// Labels of the fatal "Error" box; "Wrapper" names this program.
+#define LABEL_CREATE_FILE "Installer : Wrapper.CreateFile "
+#define LABEL_WRITE_FILE "Installer : Wrapper.WriteFile (In small chunks) "
+#define LABEL_CLOSE_HANDLE "Installer : Wrapper.CloseHandle "
+
+// True when the system reports the NT platform with major version 6. Computed
+// once and cached; the main thread asks first, before any worker exists.
+BOOL IsVistaFamily(void);
+
+// Fills `out` (MAX_PATH bytes) with the per-user base folder of the staging
+// layout: LocalLow on version 6.x, the roaming application data folder on
+// older systems, else the user profile or the Windows folder. Returns TRUE,
+// or FALSE with "" in `out` when no usable folder could be had.
+BOOL GetUserDataFolder(char *out);
+
+// Extends `path` (MAX_PATH bytes, holding the user data folder) to
+// "<path>\Qel\Orva\pmx4.2.0_17_x64\<fileName>", creating each folder on the
+// way (the user data folder itself too when `createBase`). Returns 1, or 0
+// with "" in `path` when the base is empty or the path would exceed 259
+// characters; a cut path would stage the file somewhere else.
+int BuildStagingPath(char *path, const char *fileName, BOOL createBase);
+
+// The package's staging path in `out` (MAX_PATH bytes), folders created.
+// 0 with "" in `out` when no path could be formed.
+int MakePackagePath(char *out);
+
+// Writes resource `id` of string type `type` to `path`, replacing any file
+// there. Returns 1 when written, 0 when the resource does not exist. Any
+// failure to write ends the process through FailWithSystemError; an empty
+// `path` (no staging path could be formed) fails as a name too long.
+int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *path);
+
+// Shows "<label> failed with error <code>: <system text>" in a box captioned
+// "Error" and ends the process with the last error code.
+__declspec(noreturn) void FailWithSystemError(const char *label);
+
+#endif

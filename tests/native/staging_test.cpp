@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "staging/chunks.h"
+#include "staging/layout.h"
+
+namespace {
+
+// Records the size of every write call; optionally writes less than asked,
+// or fails at a given call.
+struct Recorder {
+    std::vector<unsigned long> calls;
+    std::string data;
+    unsigned long shortBy = 0;
+    size_t failAt = (size_t)-1;
+    bool stall = false;
+};
+
+int RecordWrite(void *context, const unsigned char *bytes, unsigned long count, unsigned long *written)
+{
+    Recorder *r = static_cast<Recorder *>(context);
+    r->calls.push_back(count);
+    if (r->calls.size() - 1 == r->failAt)
+        return 0;
+    unsigned long n = r->stall ? 0 : (count > r->shortBy ? count - r->shortBy : count);
+    r->data.append(reinterpret_cast<const char *>(bytes), n);
+    *written = n;
+    return 1;
+}
+
+std::vector<unsigned char> Pattern(size_t size)
+{
+    std::vector<unsigned char> bytes(size);
+    for (size_t i = 0; i < size; i++)
+        bytes[i] = (unsigned char)(i * 7 + i / 251);
+    return bytes;
+}
+
+} // namespace
+
+TEST(WriteInChunks, SplitsIntoCallsOfAtMost8192Bytes)
+{
+    struct {
+        size_t size;
+        std::vector<unsigned long> calls;
+    } const cases[] = {
+        {20000, {8192, 8192, 3616}},
+        {8192, {8192}},
+        {8193, {8192, 1}},
+        {1, {1}},
+        {0, {}},
+    };
+    for (const auto &c : cases) {
+        std::vector<unsigned char> bytes = Pattern(c.size);
+        Recorder r;
+        EXPECT_EQ(1, WriteInChunks(bytes.data(), bytes.size(), RecordWrite, &r));
+        EXPECT_EQ(c.calls, r.calls) << c.size;
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), r.data);
+    }
+}
+
+TEST(WriteInChunks, ShortWritesContinueWhereTheyStopped)
+{
+    std::vector<unsigned char> bytes = Pattern(20000);
+    Recorder r;
+    r.shortBy = 1000;
+    ASSERT_EQ(1, WriteInChunks(bytes.data(), bytes.size(), RecordWrite, &r));
+    ASSERT_EQ(bytes.size(), r.data.size());
+    EXPECT_EQ(0, memcmp(bytes.data(), r.data.data(), bytes.size()));
+    EXPECT_EQ(8192u, r.calls[0]);
+    EXPECT_EQ(8192u, r.calls[1]); // 20000 - 7192 left: a full chunk again
+}
+
+TEST(WriteInChunks, StopsAtTheFirstFailureOrAWriteWithoutProgress)
+{
+    std::vector<unsigned char> bytes = Pattern(20000);
+    Recorder failing;
+    failing.failAt = 1;
+    EXPECT_EQ(0, WriteInChunks(bytes.data(), bytes.size(), RecordWrite, &failing));
+    EXPECT_EQ(2u, failing.calls.size());
+
+    Recorder stalling;
+    stalling.stall = true;
+    EXPECT_EQ(0, WriteInChunks(bytes.data(), bytes.size(), RecordWrite, &stalling));
+    EXPECT_EQ(1u, stalling.calls.size());
+}
+
+TEST(DataFolder, OnlyAbsoluteFoldersBelowARootAreUsable)
+{
+    struct {
+        const char *folder;
+        int usable;
+    } const cases[] = {
+        {"C:\\users\\u\\AppData\\LocalLow", 1},
+        {"C:\\users\\u\\AppData\\LocalLow\\", 1},
+        {"c:\\windows", 1},
+        {"\\\\server\\share\\home\\u", 1},
+        {"", 0},
+        {"C:", 0},
+        {"C:\\", 0},
+        {"C:\\\\", 0},
+        {"\\", 0},
+        {"\\users\\u", 0},         // rooted, but on whatever drive is current
+        {"users\\u", 0},           // relative to the current folder
+        {"C:users", 0},            // relative to the drive's current folder
+        {"1:\\x", 0},
+        {"\\\\server", 0},
+        {"\\\\server\\share", 0},
+        {"\\\\server\\share\\", 0},
+        {"\\\\\\share\\x", 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.usable, IsUsableDataFolder(c.folder)) << "[" << c.folder << "]";
+}
