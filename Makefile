@@ -1,0 +1,32 @@
+# make demo        build the installer around the sample payload and run it under Wine
+# make test        run every test: native, Windows under Wine, end to end
+# make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>]
+#                  build the installer around your own package and cabinets
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+# Most Wine tests wait on Wine rather than compute: run more of them at once.
+TEST_JOBS ?= 4
+# The folder make was started from (PWD is not updated by make -C), so that
+# relative PAYLOAD_DIR and OUT values mean what the caller typed.
+INVOKING_DIR := $(or $(PWD),$(CURDIR))
+
+.PHONY: all deps test demo installer clean
+
+all: test
+
+deps:
+	@tools/install-deps.sh
+
+test: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build build/test -j $(JOBS)
+	ctest --test-dir build/test --output-on-failure -j $(TEST_JOBS)
+
+installer: deps
+	@tools/build-installer.sh "$(INVOKING_DIR)" "$(PAYLOAD_DIR)" "$(OUT)"
+
+demo: deps
+	@tools/demo.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,57 @@
+# Windows side: the installer executable, and with WINDOWS_TESTS=ON the
+# Windows-level tests and the small programs the Wine tests use.
+enable_language(RC)
+include(cmake/Payload.cmake)
+
+set(PAYLOAD_DIR "" CACHE PATH "Folder holding the package and the cabinets to embed")
+set(INSTALLER_NAME "pmx4.2.0_17-windows-x64" CACHE STRING "File name of the installer, without .exe")
+option(WINDOWS_TESTS "Build the Windows-level tests and test tools" OFF)
+
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+
+# Lean and reproducible: no exceptions, no C++ run-time, mingw's own printf
+# left out, no time stamp in the image.
+set(PRODUCT_COMPILE_OPTIONS
+    -Os -Wall -Wextra -Werror -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -ffunction-sections -fdata-sections)
+set(PRODUCT_DEFINITIONS __USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN)
+set(PRODUCT_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
+
+add_library(bootstrap STATIC
+    ${LOGIC_SOURCES}
+    support/sysload.cpp
+    staging/staging.cpp
+    installer/engine.cpp)
+target_include_directories(bootstrap PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(bootstrap PRIVATE ${PRODUCT_COMPILE_OPTIONS})
+target_compile_definitions(bootstrap PUBLIC ${PRODUCT_DEFINITIONS})
+
+# add_installer(<target> <payload dir> <output name>): the executable around
+# the payload found in <payload dir> ("" for none).
+function(add_installer target payload_dir output_name)
+    set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_payload.rc")
+    write_payload_rc("${rc}" "${payload_dir}" payload_files)
+    set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${payload_files}")
+    if(NOT payload_dir STREQUAL "" AND IS_DIRECTORY "${payload_dir}")
+        # A file added to or removed from the folder reconfigures the build.
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${payload_dir}")
+    endif()
+    add_executable(${target} WIN32 app/main.cpp resources/wrapper.rc)
+    if(payload_files)
+        target_sources(${target} PRIVATE "${rc}") # windres refuses a script without resources
+    endif()
+    target_compile_options(${target} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+    target_link_libraries(${target} PRIVATE bootstrap)
+    target_link_options(${target} PRIVATE ${PRODUCT_LINK_OPTIONS})
+    set_target_properties(${target} PROPERTIES OUTPUT_NAME "${output_name}")
+    set_source_files_properties(resources/wrapper.rc PROPERTIES
+        OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/wrapper.manifest")
+endfunction()
+
+add_installer(installer "${PAYLOAD_DIR}" "${INSTALLER_NAME}")
+
+if(WINDOWS_TESTS)
+    include(cmake/WindowsTests.cmake)
+endif()

@@ -1,0 +1,52 @@
+# Windows-level tests (GoogleTest built for mingw) and the tools the Wine
+# tests run. Nothing here runs Wine: the tests are registered by the native
+# build, which runs them through the Wine fixture.
+
+# An installer without any payload: the absent-package case and the size check.
+add_installer(installer_empty "" "pmx-empty")
+
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_library(watch STATIC tools/watch.cpp)
+target_include_directories(watch PUBLIC ${CMAKE_SOURCE_DIR})
+
+add_executable(runner tools/runner.cpp)
+target_link_libraries(runner PRIVATE watch)
+target_link_options(runner PRIVATE -static -municode)
+
+add_executable(fake_msiexec WIN32 tools/fake_msiexec.cpp)
+target_link_options(fake_msiexec PRIVATE -static)
+set_target_properties(fake_msiexec PROPERTIES OUTPUT_NAME msiexec)
+
+# Version-only stand-ins for msi.dll around the oldest accepted engine.
+foreach(version 2.0.2599.65535 2.0.2600.0 3.1.4000.0 1.20.0.0)
+    string(REPLACE "." "," rc_version "${version}")
+    set(target "msi_${version}")
+    string(REPLACE "." "_" target "${target}")
+    add_library(${target} SHARED tools/version_stub.c tools/version_stub.rc)
+    target_compile_definitions(${target} PRIVATE STUB_VERSION=${rc_version})
+    set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "msi-${version}")
+    target_link_options(${target} PRIVATE -static -s)
+endforeach()
+
+# Resources for the extraction tests: 20,000 bytes, exactly one chunk, none.
+string(REPEAT "0123456789abcdef" 1250 bytes20000)
+string(REPEAT "0123456789abcdef" 512 bytes8192)
+file(WRITE ${CMAKE_BINARY_DIR}/test-resources/bytes20000.bin "${bytes20000}")
+file(WRITE ${CMAKE_BINARY_DIR}/test-resources/bytes8192.bin "${bytes8192}")
+file(WRITE ${CMAKE_BINARY_DIR}/test-resources/empty.bin "")
+
+add_executable(windows_tests
+    tests/win/main.cpp
+    tests/win/helpers.cpp
+    tests/win/staging_test.cpp
+    tests/win/engine_test.cpp
+    tests/win/test_resources.rc)
+target_include_directories(windows_tests PRIVATE ${CMAKE_BINARY_DIR}/test-resources)
+target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)
+target_link_options(windows_tests PRIVATE -static)
+# The same program under a second name, which the prefix reports as 5.2.
+add_custom_command(TARGET windows_tests POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:windows_tests> ${CMAKE_BINARY_DIR}/windows_tests52.exe)

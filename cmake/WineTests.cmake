@@ -1,0 +1,90 @@
+# The Windows build as a sub-build, and every test that runs its output under
+# Wine. No test runs Wine at configure or build time: tests are listed from
+# the sources, and all of them share one test bed (tests/wine/fixture.sh),
+# set up by the first test and torn down by the last, even after failures.
+include(ExternalProject)
+
+set(SAMPLE_PAYLOAD ${CMAKE_BINARY_DIR}/sample-payload)
+set(WIN_BUILD ${CMAKE_BINARY_DIR}/win)
+set(WINE_STATE ${CMAKE_BINARY_DIR}/wine-state)
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/tests/wine/run.sh ${WINE_STATE})
+set(WINE_TEST_TIMEOUT 180) # a hang guard: a box nobody closes must not stall the run
+
+add_custom_command(OUTPUT ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
+    COMMAND ${CMAKE_SOURCE_DIR}/sample/build-payload.sh ${SAMPLE_PAYLOAD}
+    DEPENDS sample/build-payload.sh sample/kit.wxs sample/readme.txt
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    COMMENT "Building the sample payload")
+add_custom_target(sample_payload ALL DEPENDS ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi)
+
+ExternalProject_Add(windows
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${WIN_BUILD}
+    CMAKE_ARGS
+        -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
+        -DCMAKE_BUILD_TYPE=Release
+        -DWINDOWS_TESTS=ON
+        -DPAYLOAD_DIR=${SAMPLE_PAYLOAD}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    DEPENDS sample_payload)
+
+# The executable image: imports, manifest, size, reproducibility.
+add_test(NAME image.imports_only_system_dlls
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py imports ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+add_test(NAME image.manifest_requires_administrator_without_supported_os
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py manifest ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+add_test(NAME image.resources_under_the_expected_keys
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${SAMPLE_PAYLOAD})
+add_test(NAME image.lean_without_payload
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py lean ${WIN_BUILD}/pmx-empty.exe)
+add_test(NAME image.two_builds_are_identical
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/reproducible.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+            ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${CMAKE_BINARY_DIR}/reproducible)
+set_tests_properties(image.two_builds_are_identical PROPERTIES TIMEOUT 300)
+
+# The test bed.
+add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh setup ${WINE_STATE} ${WIN_BUILD})
+add_test(NAME wine.cleanup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh cleanup ${WINE_STATE})
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+
+# Tests that change state the whole prefix shares (InstallerLocation, the
+# staging folder, system32) hold this lock.
+set(PREFIX_LOCK prefix_state)
+
+function(add_wine_test name)
+    add_test(NAME ${name} COMMAND ${ARGN})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${WINE_TEST_TIMEOUT})
+endfunction()
+
+# Windows-level GoogleTest cases, one CTest test each, listed from the sources.
+# The OnVersion52 suite runs in the copy of the program that the prefix
+# reports as version 5.2.
+set(SHARED_STATE_SUITES LocateMsiexec OnVersion52)
+foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
+    foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^TEST(_F)?\\(([A-Za-z0-9_]+), *([A-Za-z0-9_]+)\\).*" "\\2.\\3" test "${line}")
+        string(REGEX REPLACE "\\..*" "" suite "${test}")
+        set(program windows_tests.exe)
+        if(suite STREQUAL "OnVersion52")
+            set(program windows_tests52.exe)
+        endif()
+        add_wine_test(windows.${test} ${WINE_RUN} ${WIN_BUILD}/${program} --gtest_filter=${test})
+        if(suite IN_LIST SHARED_STATE_SUITES)
+            set_tests_properties(windows.${test} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
+        endif()
+    endforeach()
+endforeach()
+
+# End-to-end cases, listed from tests/e2e/cases.sh. All of them stage into the
+# one user folder of the prefix, so they hold the lock.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/e2e/cases.sh)
+file(STRINGS tests/e2e/cases.sh lines REGEX "^case_[a-z0-9_]+\\(\\)")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^case_([a-z0-9_]+)\\(\\).*" "\\1" case "${line}")
+    add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})
+    set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
+endforeach()

@@ -1,0 +1,139 @@
+# End-to-end cases: each function is one CTest test (see cmake/WineTests.cmake).
+
+case_plain_run_stages_the_package_and_runs_the_engine() {
+    rm -f "$STAGED_PACKAGE"
+    run_installer "$PRODUCT" ""
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine command" "$(engine_command '  WRAPPER=1')" "$CALL"
+    cmp -s "$STAGED_PACKAGE" "$WIN_BUILD/../sample-payload/pmx4.2.0_17.msi" ||
+        fail "the staged package differs from the embedded one"
+    expect_eq "boxes" "" "$BOXES"
+}
+
+# Values beyond the int range are up to the C run-time's atoi: Wine's msvcrt
+# keeps the low 32 bits, so 0x100000411 selects 1041.
+case_options_are_translated() {
+    local tail expected
+    while IFS='|' read -r tail expected; do
+        run_installer "$PRODUCT" "$tail"
+        expect_eq "exit code for [$tail]" 0 "$EXIT"
+        expect_eq "command for [$tail]" "$(engine_command "$expected")" "$CALL"
+    done <<'CASES'
+/s|  /qn WRAPPER=1
+/s /qn| /qn  WRAPPER=1
+/qn /s| /qn  WRAPPER=1
+/S| /S  WRAPPER=1
+/v"/l*v log.txt"|  /l*v log.txt  WRAPPER=1
+"/v\"/l*v log.txt\""|  /l*v log.txt  WRAPPER=1
+"INSTALLDIR=C:\Program Files\x" ADDLOCAL=ALL| INSTALLDIR=C:\Program Files\x ADDLOCAL=ALL  WRAPPER=1
+/INSTALLDIRPUBHUX=C:\pub /INSTALLDIRORVADB=C:\db|  WRAPPER=1
+/lang=1041| TRANSFORMS=:1041  WRAPPER=1
+/lang=2052 /s| TRANSFORMS=:2052  /qn WRAPPER=1
+/lang=66577| TRANSFORMS=:1041  WRAPPER=1
+/lang=1031|  WRAPPER=1
+/lang=abc|  WRAPPER=1
+/lang=4294968337| TRANSFORMS=:1041  WRAPPER=1
+/lang=-64495| TRANSFORMS=:1041  WRAPPER=1
+CASES
+}
+
+case_install_language_follows_the_user() {
+    local locale expected
+    while IFS='|' read -r locale expected; do
+        run_installer "$PRODUCT" "" LANG="$locale"
+        expect_eq "command under $locale" "$(engine_command "$expected")" "$CALL"
+    done <<'CASES'
+ja_JP.UTF-8| TRANSFORMS=:1041  WRAPPER=1
+zh_CN.UTF-8| TRANSFORMS=:2052  WRAPPER=1
+zh_TW.UTF-8|  WRAPPER=1
+de_DE.UTF-8|  WRAPPER=1
+CASES
+    run_installer "$PRODUCT" "/lang=1033" LANG=ja_JP.UTF-8
+    expect_eq "/lang=1033 under ja_JP" "$(engine_command '  WRAPPER=1')" "$CALL"
+}
+
+case_engine_exit_code_is_passed_on() {
+    local code
+    for code in 1 1602 1603 3010 65536 2147483648 4294967294 3221225477; do
+        run_installer "$PRODUCT" "/s" FAKE_MSIEXEC_EXIT="$code"
+        expect_eq "exit code $(hex "$code")" "$code" "$EXIT"
+    done
+}
+
+case_absent_package_exits_1_without_engine() {
+    rm -f "$STAGED_PACKAGE"
+    run_installer "$EMPTY_PRODUCT" "/s"
+    expect_eq "exit code" 1 "$EXIT"
+    expect_eq "engine calls" "" "$CALL"
+    [ ! -e "$STAGED_PACKAGE" ] || fail "a package file was written"
+}
+
+case_missing_engine_location_exits_minus_3() {
+    wine reg delete "$INSTALLER_KEY" /v InstallerLocation /f >/dev/null 2>&1
+    run_installer "$PRODUCT" "/s"
+    wine reg add "$INSTALLER_KEY" /v InstallerLocation /t REG_SZ /d 'C:\fakeengine' /f >/dev/null 2>&1
+    expect_eq "exit code" "$((0xFFFFFFFD))" "$EXIT"
+    expect_eq "engine calls" "" "$CALL"
+}
+
+case_old_engine_is_refused_with_message_4() {
+    local msi="$DRIVE_C/windows/system32/msi.dll"
+    rm -f "$STAGED_PACKAGE"
+    cp "$msi" "$msi.saved" && cp "$WIN_BUILD/msi-2.0.2599.65535.dll" "$msi"
+    # Without the override Wine answers version queries on system32\msi.dll
+    # from its built-in engine, whatever file lies there.
+    run_installer "$PRODUCT" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
+    mv "$msi.saved" "$msi"
+    expect_eq "exit code" "$((0xFFFFFFFE))" "$EXIT"
+    expect_eq "box" " | Orva(TM) could not be installed because the Windows Installer 2.0 Engine is not installed on this system.  Please download and install Windows Installer 2.0 or higher from the Microsoft web site." "$BOXES"
+    expect_eq "engine calls" "" "$CALL"
+    [ ! -e "$STAGED_PACKAGE" ] || fail "the package was staged before the gate"
+}
+
+case_failed_staged_write_shows_error_and_exits_with_the_code() {
+    rm -f "$STAGED_PACKAGE"
+    mkdir -p "$STAGED_PACKAGE" # a folder where the package file goes
+    run_installer "$PRODUCT" "/s"
+    rmdir "$STAGED_PACKAGE"
+    expect_eq "exit code" 5 "$EXIT"
+    case $BOXES in
+    "Error | Installer : Wrapper.CreateFile  failed with error 5: "?*) ;;
+    *) fail "error box: [$BOXES]" ;;
+    esac
+    expect_eq "engine calls" "" "$CALL"
+}
+
+case_overlong_options_exit_1639() {
+    local long
+    long=$(printf 'P%.0s' $(seq 1100))
+    rm -f "$STAGED_PACKAGE"
+    run_installer "$PRODUCT" "$long"
+    expect_eq "exit code (property string)" 1639 "$EXIT"
+    [ ! -e "$STAGED_PACKAGE" ] || fail "staged although the options were refused"
+    run_installer "$PRODUCT" "/INSTALLDIRPUBHUX=C:\\$long"
+    expect_eq "exit code (folder value)" 1639 "$EXIT"
+
+    # Fits the property string, not the command: refused after staging.
+    long=$(printf 'P%.0s' $(seq 1000))
+    run_installer "$PRODUCT" "$long"
+    expect_eq "exit code (command)" 1639 "$EXIT"
+    [ -e "$STAGED_PACKAGE" ] || fail "the package should be staged before the command is composed"
+    expect_eq "engine calls" "" "$CALL"
+    expect_eq "boxes" "" "$BOXES"
+}
+
+case_real_engine_installs_the_sample_package() {
+    local home
+    run_installer "$PRODUCT" "/s" FAKE_MSIEXEC_PASSTHROUGH=1
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine command" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
+    [ -f "$DRIVE_C/Program Files/Tovimark/Orva Development Kit 4.2.0_17/readme.txt" ] ||
+        fail "the package's file was not installed"
+    home=$(wine reg query 'HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17' /v OrvaHome 2>/dev/null | tr -d '\r')
+    case $home in
+    *'Orva Development Kit 4.2.0_17'*) ;;
+    *) fail "OrvaHome not registered: [$home]" ;;
+    esac
+    # Leave the prefix as it was for the other tests.
+    wine msiexec /x "$WIN_PACKAGE" /qn >/dev/null 2>&1
+}

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "installer/engine.h"
+#include "tests/win/helpers.h"
+
+namespace {
+
+const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+const char kLocation[] = "InstallerLocation";
+
+std::string SystemDirectory()
+{
+    char path[MAX_PATH];
+    GetSystemDirectoryA(path, MAX_PATH);
+    return path;
+}
+
+void SetLocation(const std::string &value)
+{
+    SetMachineValueBytes(kInstallerKey, kLocation, value.c_str(), (DWORD)value.size() + 1);
+}
+
+// LocateMsiexec's answer, or "<failed>".
+std::string Located(DWORD size = MAX_PATH)
+{
+    char out[MAX_PATH + 64];
+    memset(out, 'z', sizeof(out));
+    if (!LocateMsiexec(out, size)) {
+        EXPECT_EQ('\0', out[0]);
+        return "<failed>";
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(EngineGate, AcceptsTheSystemsEngine)
+{
+    DWORD versionMS = 0;
+    ASSERT_EQ(1, CheckEngineVersion(&versionMS));
+    EXPECT_GE(versionMS, 0x00020000u);
+    EXPECT_EQ(1, CheckEngineVersion(NULL));
+}
+
+TEST(EngineGate, JudgesTheFileVersionOfStandIns)
+{
+    struct {
+        const char *file;
+        int accepted;
+        DWORD versionMS;
+    } const cases[] = {
+        {"msi-2.0.2600.0.dll", 1, 0x00020000},
+        {"msi-3.1.4000.0.dll", 1, 0x00030001},
+        {"msi-2.0.2599.65535.dll", 0, 0},
+        {"msi-1.20.0.0.dll", 0, 0},
+        {"runner.exe", 0, 0},        // no version resource at all
+        {"no-such-file.dll", 0, 0},
+    };
+    for (const auto &c : cases) {
+        std::string path = OwnFolder() + c.file;
+        DWORD versionMS = 0xAAAAAAAA;
+        EXPECT_EQ(c.accepted, CheckEngineFileVersion(path.c_str(), &versionMS)) << c.file;
+        if (c.accepted)
+            EXPECT_EQ(c.versionMS, versionMS) << c.file;
+        else
+            EXPECT_EQ(0xAAAAAAAAu, versionMS) << c.file << ": left alone on refusal";
+    }
+}
+
+TEST(LocateMsiexec, UsesInstallerLocationAsStored)
+{
+    SavedMachineValue saved(kInstallerKey, kLocation);
+    struct {
+        const char *location;
+        const char *expected;
+    } const cases[] = {
+        {"C:\\windows\\system32", "C:\\windows\\system32\\msiexec.exe"},
+        {"C:\\windows\\system32\\", "C:\\windows\\system32\\\\msiexec.exe"}, // kept, and doubled
+        {"D:\\engine dir", "D:\\engine dir\\msiexec.exe"},
+    };
+    for (const auto &c : cases) {
+        SetLocation(c.location);
+        EXPECT_EQ(c.expected, Located()) << c.location;
+    }
+}
+
+TEST(LocateMsiexec, ValueWithoutTerminatorEndsAtItsByteCount)
+{
+    SavedMachineValue saved(kInstallerKey, kLocation);
+    const char letters[] = "C:\\enginexyz"; // the bytes after the value's nine are not 0
+    SetMachineValueBytes(kInstallerKey, kLocation, letters, 9);
+    EXPECT_EQ("C:\\engine\\msiexec.exe", Located());
+}
+
+TEST(LocateMsiexec, FailsWithoutValueOrRoom)
+{
+    SavedMachineValue saved(kInstallerKey, kLocation);
+    DeleteMachineValue(kInstallerKey, kLocation);
+    EXPECT_EQ("<failed>", Located());
+
+    // "\msiexec.exe" is 12 characters: 247 + 12 = 259 fit a 260-byte buffer.
+    SetLocation("C:\\" + std::string(244, 'l'));
+    EXPECT_EQ(259u, Located().size());
+    SetLocation("C:\\" + std::string(245, 'l'));
+    EXPECT_EQ("<failed>", Located());
+    SetLocation("C:\\" + std::string(400, 'l')); // larger than the buffer itself
+    EXPECT_EQ("<failed>", Located());
+
+    SetLocation("C:\\windows\\system32");
+    EXPECT_EQ("<failed>", Located(20));
+}
+
+TEST(OnVersion52, MsiexecIsInTheSystemDirectoryWhateverTheRegistrySays)
+{
+    ASSERT_TRUE(IsVersion52()) << "run as windows_tests52.exe, which the prefix reports as 5.2";
+    SavedMachineValue saved(kInstallerKey, kLocation);
+    SetLocation("C:\\elsewhere");
+    EXPECT_EQ(SystemDirectory() + "\\msiexec.exe", Located());
+    DeleteMachineValue(kInstallerKey, kLocation);
+    EXPECT_EQ(SystemDirectory() + "\\msiexec.exe", Located());
+}
+
+TEST(RunAndWait, PassesTheExitCodeOnInFull)
+{
+    std::string log = MakeTempFolder("run") + "\\calls.txt";
+    SetEnvironmentVariableA("FAKE_MSIEXEC_LOG", log.c_str());
+    const DWORD codes[] = {0, 1, 1603, 3010, 0x10000, 0xFFFFFFFE, 0xC0000005};
+    for (DWORD code : codes) {
+        SetEnvironmentVariableA("FAKE_MSIEXEC_EXIT", std::to_string(code).c_str());
+        std::string command = "\"" + OwnFolder() + "msiexec.exe\" /i \"x.msi\"  WRAPPER=1";
+        EXPECT_EQ(code, RunAndWait(&command[0])) << code;
+    }
+    SetEnvironmentVariableA("FAKE_MSIEXEC_EXIT", NULL);
+    SetEnvironmentVariableA("FAKE_MSIEXEC_LOG", NULL);
+    std::string expectedLine = "\"" + OwnFolder() + "msiexec.exe\" /i \"x.msi\"  WRAPPER=1\n";
+    EXPECT_EQ(expectedLine + expectedLine, ReadWholeFile(log).substr(0, 2 * expectedLine.size()));
+}
+
+TEST(RunAndWait, MissingExecutableGives1)
+{
+    std::string command = "\"" + OwnFolder() + "no-such-program.exe\" /i \"x.msi\"";
+    EXPECT_EQ(1u, RunAndWait(&command[0]));
+}

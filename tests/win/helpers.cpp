@@ -1,0 +1,104 @@
+#include "tests/win/helpers.h"
+
+#include <gtest/gtest.h>
+
+std::string OwnFolder()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.rfind('\\') + 1);
+}
+
+std::string MakeTempFolder(const char *tag)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    static int serial;
+    std::string folder = std::string(temp) + "wt-" + tag + "-" + std::to_string(GetCurrentProcessId()) +
+                         "-" + std::to_string(++serial);
+    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), NULL)) << folder;
+    return folder;
+}
+
+std::string ReadWholeFile(const std::string &path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char chunk[4096];
+    DWORD count;
+    while (ReadFile(file, chunk, sizeof(chunk), &count, NULL) && count > 0)
+        bytes.append(chunk, count);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteWholeFile(const std::string &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path;
+    DWORD written;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, NULL);
+    CloseHandle(file);
+}
+
+bool IsFolder(const std::string &path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+WatchResult RunChild(const std::string &arguments)
+{
+    WCHAR self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --child ";
+    WCHAR wide[4096];
+    MultiByteToWideChar(CP_ACP, 0, arguments.c_str(), -1, wide, 4096);
+    command += wide;
+    WatchResult result;
+    EXPECT_TRUE(RunWatched(command.c_str(), &result));
+    return result;
+}
+
+SavedMachineValue::SavedMachineValue(const char *keyPath, const char *valueName)
+    : keyPath_(keyPath), valueName_(valueName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    char data[4096];
+    DWORD count = sizeof(data);
+    existed_ = RegQueryValueExA(key, valueName, NULL, &type_, (BYTE *)data, &count) == ERROR_SUCCESS;
+    if (existed_)
+        data_.assign(data, count);
+    RegCloseKey(key);
+}
+
+SavedMachineValue::~SavedMachineValue()
+{
+    if (existed_)
+        SetMachineValueBytes(keyPath_.c_str(), valueName_.c_str(), data_.data(), (DWORD)data_.size());
+    else
+        DeleteMachineValue(keyPath_.c_str(), valueName_.c_str());
+}
+
+void SetMachineValueBytes(const char *keyPath, const char *valueName, const char *bytes, DWORD count)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, NULL, 0, KEY_SET_VALUE, NULL,
+                                             &key, NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, valueName, 0, REG_SZ, (const BYTE *)bytes, count));
+    RegCloseKey(key);
+}
+
+void DeleteMachineValue(const char *keyPath, const char *valueName)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, valueName);
+    RegCloseKey(key);
+}

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <string>
+
+#include "staging/staging.h"
+#include "tests/win/helpers.h"
+
+namespace {
+
+const char kStagingTail[] = "\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi";
+
+std::string LocalAppDataLow()
+{
+    typedef HRESULT(WINAPI * GetFolderPathExFn)(const GUID *, DWORD, HANDLE, LPWSTR, UINT);
+    static const GUID localLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+    HMODULE shell32 = LoadLibraryA("shell32.dll");
+    GetFolderPathExFn getPath = (GetFolderPathExFn)(void *)GetProcAddress(shell32, "SHGetFolderPathEx");
+    WCHAR wide[MAX_PATH] = L"";
+    char path[MAX_PATH] = "";
+    if (getPath != NULL && getPath(&localLow, 0, NULL, wide, MAX_PATH) == 0)
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, path, MAX_PATH, NULL, NULL);
+    return path;
+}
+
+std::string RoamingAppData()
+{
+    char path[MAX_PATH] = "";
+    SHGetFolderPathA(NULL, CSIDL_APPDATA, NULL, 0, path);
+    return path;
+}
+
+std::string Extracted(int id, const std::string &path)
+{
+    EXPECT_EQ(1, ExtractResourceToFile(GetModuleHandleA(NULL), id, TEST_RESOURCE_TYPE, path.c_str()));
+    return ReadWholeFile(path);
+}
+
+std::string ResourceBytes(int id)
+{
+    HMODULE self = GetModuleHandleA(NULL);
+    HRSRC resource = FindResourceA(self, MAKEINTRESOURCEA(id), TEST_RESOURCE_TYPE);
+    return std::string((const char *)LockResource(LoadResource(self, resource)), SizeofResource(self, resource));
+}
+
+} // namespace
+
+TEST(UserDataFolder, OnVersion6IsLocalLow)
+{
+    ASSERT_TRUE(IsVistaFamily()) << "the prefix should report version 6.x";
+    char out[MAX_PATH];
+    ASSERT_TRUE(GetUserDataFolder(out));
+    EXPECT_EQ(LocalAppDataLow(), out);
+    EXPECT_NE(std::string::npos, std::string(out).find("\\AppData\\LocalLow"));
+}
+
+TEST(OnVersion52, UserDataFolderIsRoamingAppData)
+{
+    ASSERT_FALSE(IsVistaFamily()) << "run as windows_tests52.exe, which the prefix reports as 5.2";
+    char out[MAX_PATH];
+    ASSERT_TRUE(GetUserDataFolder(out));
+    EXPECT_EQ(RoamingAppData(), out);
+    EXPECT_NE(std::string::npos, std::string(out).find("\\AppData\\Roaming"));
+}
+
+TEST(StagingPath, PackagePathLiesInTheKitFolderWhoseChainExists)
+{
+    char folder[MAX_PATH];
+    char path[MAX_PATH];
+    GetUserDataFolder(folder);
+    ASSERT_EQ(1, MakePackagePath(path));
+    EXPECT_EQ(std::string(folder) + kStagingTail, path);
+    std::string kit(path);
+    kit.resize(kit.rfind('\\'));
+    EXPECT_TRUE(IsFolder(kit)) << kit;
+}
+
+TEST(StagingPath, CreatesEveryFolderOfTheChain)
+{
+    std::string base = MakeTempFolder("chain") + "\\base";
+    char path[MAX_PATH];
+    strcpy(path, base.c_str());
+    ASSERT_EQ(1, BuildStagingPath(path, "x.cab", TRUE));
+    EXPECT_EQ(base + "\\Qel\\Orva\\pmx4.2.0_17_x64\\x.cab", path);
+    EXPECT_TRUE(IsFolder(base + "\\Qel\\Orva\\pmx4.2.0_17_x64"));
+
+    // Without createBase the base folder itself is not made.
+    std::string other = MakeTempFolder("chain") + "\\missing";
+    strcpy(path, other.c_str());
+    ASSERT_EQ(1, BuildStagingPath(path, "x.cab", FALSE));
+    EXPECT_FALSE(IsFolder(other));
+}
+
+TEST(StagingPath, Of259CharactersFitsOneMoreIsRefusedNotCut)
+{
+    const std::string tail = std::string(kStagingTail);
+    std::string base = "C:\\" + std::string(259 - 3 - tail.size(), 'b');
+    char path[MAX_PATH];
+    strcpy(path, base.c_str());
+    ASSERT_EQ(1, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE));
+    EXPECT_EQ(259u, strlen(path));
+
+    base += "b";
+    strcpy(path, base.c_str());
+    EXPECT_EQ(0, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE));
+    EXPECT_STREQ("", path);
+
+    path[0] = '\0';
+    EXPECT_EQ(0, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE)); // no base: no path
+}
+
+TEST(ExtractResource, WritesTheResourceBytes)
+{
+    std::string folder = MakeTempFolder("extract");
+    EXPECT_EQ(ResourceBytes(RESOURCE_20000), Extracted(RESOURCE_20000, folder + "\\a.bin"));
+    EXPECT_EQ(20000u, ResourceBytes(RESOURCE_20000).size());
+    EXPECT_EQ(ResourceBytes(RESOURCE_8192), Extracted(RESOURCE_8192, folder + "\\b.bin"));
+    EXPECT_EQ("", Extracted(RESOURCE_EMPTY, folder + "\\empty.bin")); // exists, and empty
+}
+
+TEST(ExtractResource, ReplacesAnExistingLongerFile)
+{
+    std::string path = MakeTempFolder("extract") + "\\a.bin";
+    WriteWholeFile(path, std::string(30000, 'x'));
+    EXPECT_EQ(ResourceBytes(RESOURCE_8192), Extracted(RESOURCE_8192, path));
+}
+
+TEST(ExtractResource, AbsentResourceWritesNothing)
+{
+    std::string path = MakeTempFolder("extract") + "\\none.bin";
+    EXPECT_EQ(0, ExtractResourceToFile(GetModuleHandleA(NULL), 299, TEST_RESOURCE_TYPE, path.c_str()));
+    EXPECT_EQ(0, ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, "OTHER_TYPE", path.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+}
+
+TEST(ExtractResourceFailure, FolderInTheWayShowsCreateFileErrorAndExits5)
+{
+    std::string path = MakeTempFolder("fail") + "\\pkg.msi";
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL));
+    WatchResult result = RunChild("extract 201 \"" + path + "\"");
+    EXPECT_EQ(5u, result.exitCode);
+    ASSERT_EQ(1, result.boxCount);
+    EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
+    const std::string text = result.boxes[0].textUtf8;
+    const std::string expected = "Installer : Wrapper.CreateFile  failed with error 5: ";
+    EXPECT_EQ(expected, text.substr(0, expected.size()));
+    EXPECT_GT(text.size(), expected.size()) << "the system's text follows the code";
+}
+
+TEST(ExtractResourceFailure, PathThatCouldNotBeFormedExits206AfterTheLookup)
+{
+    WatchResult result = RunChild("extract 201 -");
+    EXPECT_EQ(206u, result.exitCode);
+    ASSERT_EQ(1, result.boxCount);
+    const std::string expected = "Installer : Wrapper.CreateFile  failed with error 206: ";
+    EXPECT_EQ(expected, std::string(result.boxes[0].textUtf8).substr(0, expected.size()));
+
+    // An absent resource is still reported as absent, without a box.
+    WatchResult absent = RunChild("extract 299 -");
+    EXPECT_EQ(0u, absent.exitCode);
+    EXPECT_EQ(0, absent.boxCount);
+}
+
+TEST(ExtractResourceFailure, CodeWithoutSystemTextShowsEmptyText)
+{
+    WatchResult result = RunChild("fail 0x2000DEAD");
+    EXPECT_EQ(0x2000DEADu, result.exitCode);
+    ASSERT_EQ(1, result.boxCount);
+    EXPECT_STREQ("Installer : Wrapper.CreateFile  failed with error 536927917: ", result.boxes[0].textUtf8);
+}

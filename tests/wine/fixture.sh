@@ -1,0 +1,91 @@
+#!/bin/bash
+# The Wine test bed of one test run: a throwaway prefix, one persistent
+# wineserver, one Xvfb display and private locales, all under <state dir>.
+#   fixture.sh setup <state dir> <windows build dir>
+#   fixture.sh cleanup <state dir>
+# setup writes <state dir>/env, which run.sh reads. cleanup stops only what
+# setup started and removes the state dir; it is safe to run more than once.
+set -uo pipefail
+action=${1:?usage: fixture.sh setup|cleanup <state dir> [<windows build dir>]}
+state=${2:?state dir}
+
+cleanup() {
+    if [ -f "$state/env" ]; then
+        (. "$state/env" && wineserver -k) >/dev/null 2>&1
+    fi
+    if [ -f "$state/xvfb.pid" ]; then
+        kill "$(cat "$state/xvfb.pid")" >/dev/null 2>&1
+    fi
+    rm -rf "$state"
+}
+
+# Generates the locales the language tests run under, without touching the
+# system's own locale setup.
+make_locales() {
+    local locales=$1 spec
+    mkdir -p "$locales"
+    for spec in en_US ja_JP zh_CN zh_TW de_DE; do
+        localedef -i "$spec" -f UTF-8 "$locales/$spec.UTF-8" >/dev/null 2>&1 ||
+            { echo "fixture: localedef $spec failed" >&2; return 1; }
+    done
+}
+
+start_xvfb() {
+    : >"$state/display"
+    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$state/display" \
+        </dev/null >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 100); do
+        [ -s "$state/display" ] && return 0
+        sleep 0.1
+    done
+    echo "fixture: Xvfb did not start" >&2
+    return 1
+}
+
+setup() {
+    local build=${3:?windows build dir}
+    cleanup # a run that was killed may have left its state behind
+    mkdir -p "$state"
+    make_locales "$state/locales" || return 1
+    start_xvfb || return 1
+    cat >"$state/env" <<ENV
+export WINEPREFIX='$state/prefix'
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES='mscoree,mshtml='
+export DISPLAY=':$(cat "$state/display")'
+export LOCPATH='$state/locales'
+export WINE_LANG=en_US.UTF-8
+unset LC_ALL LC_MESSAGES LANGUAGE
+ENV
+    . "$state/env"
+    # Wine takes the user's language from LANG; the tests choose it per run.
+    env LANG="$WINE_LANG" wine wineboot -i </dev/null >"$state/wineboot.log" 2>&1 && wineserver -w || return 1
+    wineserver -p </dev/null >/dev/null 2>&1 || return 1
+
+    # The Windows tests run again under a second name that the prefix
+    # reports as version 5.2.
+    wine reg add 'HKCU\Software\Wine\AppDefaults\windows_tests52.exe' /v Version /t REG_SZ /d win2003 /f \
+        </dev/null >/dev/null 2>&1 || return 1
+
+    # A recording stand-in for the engine, found through InstallerLocation.
+    local drive_c="$WINEPREFIX/drive_c"
+    mkdir -p "$drive_c/fakeengine"
+    cp "$build/msiexec.exe" "$drive_c/fakeengine/msiexec.exe" || return 1
+    wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
+        /t REG_SZ /d 'C:\fakeengine' /f </dev/null >/dev/null 2>&1 || return 1
+
+    local user
+    user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
+    cat >>"$state/env" <<ENV
+export WINE_USER='$user'
+export WIN_BUILD='$build'
+ENV
+    echo "fixture: prefix $WINEPREFIX, display $DISPLAY, user $user"
+}
+
+case $action in
+setup) setup "$@" || { echo "fixture: setup failed" >&2; cleanup; exit 1; } ;;
+cleanup) cleanup ;;
+*) echo "usage: fixture.sh setup|cleanup <state dir> [<windows build dir>]" >&2; exit 2 ;;
+esac

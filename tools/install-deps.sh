@@ -1,0 +1,22 @@
+#!/bin/bash
+# Installs the Debian packages the build and the tests need, when any is
+# missing. Runs apt-get update only in that case.
+set -euo pipefail
+packages=(
+    make cmake g++ locales libgtest-dev googletest
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+    wine wine64 xvfb xauth
+    msitools wixl gcab python3 python3-pefile
+)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+        missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null

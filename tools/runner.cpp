@@ -1,0 +1,98 @@
+// Test runner for the built executable under Wine. Wine re-quotes the
+// arguments it is given, and the shell sees only 8 bits of an exit code, so
+// the product's command tail comes verbatim from RUNNER_TAIL (or a file named
+// by RUNNER_TAIL_FILE), and the result is printed in full:
+//   box: <caption> | <text>      one line per message box, answered with OK
+//   exit: <decimal> 0x<hex>      all 32 bits of the exit code
+// usage: runner.exe <program.exe>
+#include <windows.h>
+
+#include <stdio.h>
+#include <wchar.h>
+
+#include "tools/watch.h"
+
+static void Print(const char *text)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, (DWORD)strlen(text), &written, NULL);
+}
+
+// The command tail as the product should see it, after its own name.
+static int ReadTail(WCHAR *tail, int size)
+{
+    tail[0] = L'\0';
+    DWORD length = GetEnvironmentVariableW(L"RUNNER_TAIL", tail, size);
+    if (length != 0)
+        return length < (DWORD)size;
+    WCHAR fileName[MAX_PATH];
+    length = GetEnvironmentVariableW(L"RUNNER_TAIL_FILE", fileName, MAX_PATH);
+    if (length == 0)
+        return 1; // no tail
+    if (length >= MAX_PATH)
+        return 0;
+    HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    static char bytes[16384];
+    DWORD count = 0;
+    BOOL ok = ReadFile(file, bytes, sizeof(bytes) - 1, &count, NULL);
+    CloseHandle(file);
+    if (!ok)
+        return 0;
+    while (count > 0 && (bytes[count - 1] == '\n' || bytes[count - 1] == '\r'))
+        count--;
+    bytes[count] = '\0';
+    // The tail is handed over in the ANSI code page, as a script would type it.
+    return count == 0 || MultiByteToWideChar(CP_ACP, 0, bytes, -1, tail, size) != 0;
+}
+
+// Appends `text` to `line` with CR and LF shown as \r and \n, so that every
+// box stays on one line of the report.
+static void AppendEscaped(char *line, size_t size, const char *text)
+{
+    size_t used = strlen(line);
+    for (; *text != '\0' && used + 3 < size; text++) {
+        if (*text == '\r' || *text == '\n') {
+            line[used++] = '\\';
+            line[used++] = *text == '\r' ? 'r' : 'n';
+        } else {
+            line[used++] = *text;
+        }
+    }
+    line[used] = '\0';
+}
+
+int wmain(int argc, WCHAR **argv)
+{
+    if (argc != 2) {
+        Print("usage: runner.exe <program.exe>\n");
+        return 2;
+    }
+    static WCHAR tail[16384];
+    static WCHAR command[32768];
+    if (!ReadTail(tail, 16384)) {
+        Print("runner: cannot read the command tail\n");
+        return 2;
+    }
+    _snwprintf(command, 32767, L"\"%ls\"%ls%ls", argv[1], tail[0] ? L" " : L"", tail);
+    command[32767] = L'\0';
+
+    static WatchResult result;
+    if (!RunWatched(command, &result)) {
+        Print("runner: cannot start the program\n");
+        return 2;
+    }
+    char line[WATCH_TEXT_SIZE * 2 + 32];
+    for (int i = 0; i < result.boxCount; i++) {
+        strcpy(line, "box: ");
+        AppendEscaped(line, sizeof(line), result.boxes[i].captionUtf8);
+        strcat(line, " | ");
+        AppendEscaped(line, sizeof(line) - 1, result.boxes[i].textUtf8);
+        strcat(line, "\n");
+        Print(line);
+    }
+    _snprintf(line, sizeof(line), "exit: %lu 0x%08lX\n", result.exitCode, result.exitCode);
+    Print(line);
+    return 0;
+}
