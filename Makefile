@@ -20,6 +20,9 @@ deps:
 test: deps
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	cmake --build build/test -j $(JOBS)
+	@# The last test tears the Wine test bed down; the trap does it too when
+	@# the run is interrupted before that.
+	trap 'tests/wine/fixture.sh cleanup build/test/wine-state' EXIT; \
 	ctest --test-dir build/test --output-on-failure -j $(TEST_JOBS)
 
 installer: deps

@@ -41,7 +41,11 @@ add_test(NAME image.lean_without_payload
 add_test(NAME image.two_builds_are_identical
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/reproducible.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${CMAKE_BINARY_DIR}/reproducible)
-set_tests_properties(image.two_builds_are_identical PROPERTIES TIMEOUT 300)
+add_test(NAME image.make_installer_around_a_payload_folder
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/installer_target.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+            ${CMAKE_BINARY_DIR}/installer-target)
+set_tests_properties(image.two_builds_are_identical image.make_installer_around_a_payload_folder
+    PROPERTIES TIMEOUT 300)
 
 # The test bed.
 add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh setup ${WINE_STATE} ${WIN_BUILD})

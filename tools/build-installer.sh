@@ -18,7 +18,7 @@ payload=$(cd "$payload" && pwd)
 [ -n "$out" ] || out="$root/build/pmx4.2.0_17-windows-x64.exe"
 case $out in /*) ;; *) out="$invoking/$out" ;; esac
 
-build="$root/build/installer"
+build=${INSTALLER_BUILD_DIR:-"$root/build/installer"}
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=OFF -DPAYLOAD_DIR="$payload" >/dev/null
 cmake --build "$build" --target installer >/dev/null

@@ -83,11 +83,25 @@ case_old_engine_is_refused_with_message_4() {
     # Without the override Wine answers version queries on system32\msi.dll
     # from its built-in engine, whatever file lies there.
     run_installer "$PRODUCT" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
-    mv "$msi.saved" "$msi"
     expect_eq "exit code" "$((0xFFFFFFFE))" "$EXIT"
     expect_eq "box" " | Orva(TM) could not be installed because the Windows Installer 2.0 Engine is not installed on this system.  Please download and install Windows Installer 2.0 or higher from the Microsoft web site." "$BOXES"
     expect_eq "engine calls" "" "$CALL"
     [ ! -e "$STAGED_PACKAGE" ] || fail "the package was staged before the gate"
+
+    # Options that do not fit are refused before the gate is asked.
+    run_installer "$PRODUCT" "$(printf 'P%.0s' $(seq 1100))" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
+    expect_eq "exit code for overlong options" 1639 "$EXIT"
+    expect_eq "boxes for overlong options" "" "$BOXES"
+    mv "$msi.saved" "$msi"
+}
+
+case_engine_gate_fails_without_version_functions() {
+    local version="$DRIVE_C/windows/system32/version.dll"
+    cp "$version" "$version.saved" && cp "$WIN_BUILD/msi-2.0.2600.0.dll" "$version" # no exports
+    run_installer "$PRODUCT" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;version=n"
+    mv "$version.saved" "$version"
+    expect_eq "exit code" "$((0xFFFFFFFE))" "$EXIT"
+    expect_eq "engine calls" "" "$CALL"
 }
 
 case_failed_staged_write_shows_error_and_exits_with_the_code() {

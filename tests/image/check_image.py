@@ -3,6 +3,7 @@
 
 usage: check_image.py imports|manifest|lean <exe>
        check_image.py resources <exe> <payload dir>
+       check_image.py resource-bytes <exe> <type> <id> <file>
 """
 import os
 import sys
@@ -96,6 +97,15 @@ def check_resources(pe, payload_dir):
     print("resources:", sorted(str(k) for k in found))
 
 
+def check_resource_bytes(pe, rtype, rid, path):
+    items = resources(pe).get((rtype, int(rid)))
+    if not items:
+        fail(f"resource {rtype} {rid} missing")
+    with open(path, "rb") as f:
+        if items[0][1] != f.read():
+            fail(f"resource {rtype} {rid} differs from {path}")
+
+
 def check_lean(path, pe):
     size = os.path.getsize(path)
     if size >= 100 * 1024:
@@ -118,6 +128,8 @@ def main(argv):
         check_manifest(pe)
     elif what == "resources" and len(argv) == 4:
         check_resources(pe, argv[3])
+    elif what == "resource-bytes" and len(argv) == 6:
+        check_resource_bytes(pe, argv[3], argv[4], argv[5])
     elif what == "lean":
         check_lean(path, pe)
     else:

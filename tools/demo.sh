@@ -1,0 +1,62 @@
+#!/bin/bash
+# The demo: builds the sample payload and the installer around it, then runs
+# the installer with /s under Wine in a throwaway prefix, with Wine's own
+# msiexec doing the install behind a recorder that logs its command line.
+# KEEP=1 keeps the prefix and prints its path.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo="$root/build/demo"
+exe="$demo/pmx4.2.0_17-windows-x64.exe"
+
+echo "== building"
+"$root/sample/build-payload.sh" "$demo/payload"
+"$root/tools/build-installer.sh" "$root" "$demo/payload" "$exe"
+cmake -S "$root" -B "$demo/tools" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=ON >/dev/null
+cmake --build "$demo/tools" --target runner fake_msiexec >/dev/null
+
+export WINEPREFIX
+WINEPREFIX=$(mktemp -d /tmp/orva-demo.XXXXXX)
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+finish() {
+    wineserver -k >/dev/null 2>&1 || true
+    if [ "${KEEP:-0}" = 1 ]; then
+        echo "prefix kept: $WINEPREFIX"
+    else
+        rm -rf "$WINEPREFIX"
+    fi
+}
+trap finish EXIT
+
+echo "== preparing a Wine prefix in $WINEPREFIX"
+wine wineboot -i >/dev/null 2>&1
+wineserver -w
+wineserver -p >/dev/null 2>&1
+drive_c="$WINEPREFIX/drive_c"
+mkdir -p "$drive_c/recorder"
+cp "$demo/tools/msiexec.exe" "$drive_c/recorder/msiexec.exe"
+wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
+    /t REG_SZ /d 'C:\recorder' /f >/dev/null 2>&1
+
+echo "== running: pmx4.2.0_17-windows-x64.exe /s"
+report=$(RUNNER_TAIL="/s" FAKE_MSIEXEC_PASSTHROUGH=1 \
+    wine "$demo/tools/runner.exe" "$(winepath -w "$exe")" 2>/dev/null </dev/null | tr -d '\r')
+code=$(sed -n 's/^exit: \([0-9]*\) \(0x[0-9A-F]*\)/\1 (\2)/p' <<<"$report")
+sed -n 's/^box: /message box: /p' <<<"$report"
+
+user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
+kit="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/pmx4.2.0_17_x64"
+echo
+echo "staged files (C:\\users\\$user\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64):"
+find "$kit" -maxdepth 1 -type f -printf '  %f  %s bytes\n' 2>/dev/null | sort
+echo
+echo "engine command line:"
+sed 's/^/  /' "$drive_c/recorder/calls.txt" 2>/dev/null || echo "  (the engine was not run)"
+echo
+echo "exit code: $code"
+echo
+echo "installed by the package:"
+(cd "$drive_c/Program Files" 2>/dev/null && find Tovimark -type f -printf '  C:/Program Files/%p  %s bytes\n') |
+    sed 's|/|\\|g'
+wine reg query 'HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17' /v OrvaHome 2>/dev/null |
+    tr -d '\r' | sed -n 's/^ *OrvaHome *REG_SZ *\(.*\)/  registry: OrvaHome = \1/p'
