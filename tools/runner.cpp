@@ -1,7 +1,7 @@
 // Test runner for the built executable under Wine. Wine re-quotes the
 // arguments it is given, and the shell sees only 8 bits of an exit code, so
-// the product's command tail comes verbatim from RUNNER_TAIL (or a file named
-// by RUNNER_TAIL_FILE), and the result is printed in full:
+// the product's command tail comes verbatim from RUNNER_TAIL, and the result
+// is printed in full:
 //   box: <caption> | <text>      one line per message box, answered with OK
 //   exit: <decimal> 0x<hex>      all 32 bits of the exit code
 // usage: runner.exe <program.exe>
@@ -23,28 +23,7 @@ static int ReadTail(WCHAR *tail, int size)
 {
     tail[0] = L'\0';
     DWORD length = GetEnvironmentVariableW(L"RUNNER_TAIL", tail, size);
-    if (length != 0)
-        return length < (DWORD)size;
-    WCHAR fileName[MAX_PATH];
-    length = GetEnvironmentVariableW(L"RUNNER_TAIL_FILE", fileName, MAX_PATH);
-    if (length == 0)
-        return 1; // no tail
-    if (length >= MAX_PATH)
-        return 0;
-    HANDLE file = CreateFileW(fileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    static char bytes[16384];
-    DWORD count = 0;
-    BOOL ok = ReadFile(file, bytes, sizeof(bytes) - 1, &count, NULL);
-    CloseHandle(file);
-    if (!ok)
-        return 0;
-    while (count > 0 && (bytes[count - 1] == '\n' || bytes[count - 1] == '\r'))
-        count--;
-    bytes[count] = '\0';
-    // The tail is handed over in the ANSI code page, as a script would type it.
-    return count == 0 || MultiByteToWideChar(CP_ACP, 0, bytes, -1, tail, size) != 0;
+    return length < (DWORD)size;
 }
 
 // Appends `text` to `line` with CR and LF shown as \r and \n, so that every
