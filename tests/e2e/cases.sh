@@ -68,12 +68,24 @@ case_absent_package_exits_1_without_engine() {
     [ ! -e "$STAGED_PACKAGE" ] || fail "a package file was written"
 }
 
+set_engine_location() {
+    wine reg add "$INSTALLER_KEY" /v InstallerLocation /t REG_SZ /d "$1" /f >/dev/null 2>&1
+}
+
 case_missing_engine_location_exits_minus_3() {
     wine reg delete "$INSTALLER_KEY" /v InstallerLocation /f >/dev/null 2>&1
     run_installer "$PRODUCT" "/s"
-    wine reg add "$INSTALLER_KEY" /v InstallerLocation /t REG_SZ /d 'C:\fakeengine' /f >/dev/null 2>&1
+    set_engine_location 'C:\fakeengine'
     expect_eq "exit code" "$((0xFFFFFFFD))" "$EXIT"
     expect_eq "engine calls" "" "$CALL"
+}
+
+case_engine_that_does_not_start_exits_1() {
+    set_engine_location 'C:\no-engine-here'
+    run_installer "$PRODUCT" "/s"
+    set_engine_location 'C:\fakeengine'
+    expect_eq "exit code" 1 "$EXIT"
+    [ -e "$STAGED_PACKAGE" ] || fail "the package should be staged before the engine is run"
 }
 
 case_old_engine_is_refused_with_message_4() {

@@ -94,8 +94,10 @@ TEST(StagingPath, CreatesEveryFolderOfTheChain)
 
 TEST(StagingPath, Of259CharactersFitsOneMoreIsRefusedNotCut)
 {
+    // Under a folder that does not exist, so that no folder is made.
     const std::string tail = std::string(kStagingTail);
-    std::string base = "C:\\" + std::string(259 - 3 - tail.size(), 'b');
+    const std::string parent = "C:\\missing-parent\\";
+    std::string base = parent + std::string(259 - parent.size() - tail.size(), 'b');
     char path[MAX_PATH];
     strcpy(path, base.c_str());
     ASSERT_EQ(1, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE));
