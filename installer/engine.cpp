@@ -19,10 +19,8 @@ static int ReadFixedFileInfo(const char *path, VS_FIXEDFILEINFO *fixed)
     HMODULE versionDll = LoadSystemLibrary("version.dll");
     if (versionDll == NULL)
         return 0;
-    GetFileVersionInfoAFn getInfo = reinterpret_cast<GetFileVersionInfoAFn>(
-        reinterpret_cast<void *>(GetProcAddress(versionDll, "GetFileVersionInfoA")));
-    VerQueryValueAFn queryValue = reinterpret_cast<VerQueryValueAFn>(
-        reinterpret_cast<void *>(GetProcAddress(versionDll, "VerQueryValueA")));
+    GetFileVersionInfoAFn getInfo = FindExport<GetFileVersionInfoAFn>(versionDll, "GetFileVersionInfoA");
+    VerQueryValueAFn queryValue = FindExport<VerQueryValueAFn>(versionDll, "VerQueryValueA");
     BYTE info[1024];
     VS_FIXEDFILEINFO *value = NULL;
     UINT length = 0;

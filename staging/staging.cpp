@@ -32,12 +32,6 @@ static const GUID kFolderLocalAppDataLow = {
     0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 static const int kFolderAppData = 26; // CSIDL_APPDATA
 
-// Looks up a function in a loaded library without the cast noise at each call.
-template <typename Fn> static Fn FindExport(HMODULE module, const char *name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
 // LocalLow, through shell32's SHGetFolderPathEx (version 6.x).
 static BOOL QueryLocalAppDataLow(char *out)
 {

@@ -9,4 +9,11 @@
 // had, the joined path would not fit MAX_PATH, or the load fails. Logs nothing.
 HMODULE LoadSystemLibrary(const char *name);
 
+// A function of a loaded library as the type the caller calls it through;
+// NULL when the library does not export it.
+template <typename Fn> Fn FindExport(HMODULE module, const char *name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(module, name)));
+}
+
 #endif
