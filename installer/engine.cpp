@@ -8,7 +8,7 @@ typedef BOOL(WINAPI *GetFileVersionInfoAFn)(LPCSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI *VerQueryValueAFn)(LPCVOID, LPCSTR, LPVOID *, PUINT);
 
 static const char kInstallerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
-static const char kMsiexecName[] = "\\msiexec.exe";
+static const char kMsiexecName[] = "msiexec.exe";
 
 // The fixed file information of `path`, read with version.dll's functions.
 // version.dll is loaded by full path at the time of the check so that nothing
@@ -48,18 +48,13 @@ int CheckEngineFileVersion(const char *path, DWORD *out)
 int CheckEngineVersion(DWORD *out)
 {
     char path[1024];
-    UINT length = GetSystemDirectoryA(path, sizeof(path));
-    if (length == 0 || length >= sizeof(path) || !AppendText(path, sizeof(path), "\\msi.dll"))
-        return 0;
-    return CheckEngineFileVersion(path, out);
+    return MakeSystemPath(path, sizeof(path), "msi.dll") && CheckEngineFileVersion(path, out);
 }
 
 BOOL IsVersion52(void)
 {
     OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
-    return GetVersionExA(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 2;
+    return ReadSystemVersion(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 2;
 }
 
 // The InstallerLocation value into `out`, terminated at the byte count read:
@@ -84,16 +79,12 @@ int LocateMsiexec(char *out, DWORD size)
     if (size == 0)
         return 0;
     ZeroMemory(out, size);
-    int found;
-    if (IsVersion52()) {
-        UINT length = GetSystemDirectoryA(out, size);
-        found = length != 0 && length < size;
-    } else {
-        found = ReadInstallerLocation(out, size);
-    }
+    if (IsVersion52())
+        return MakeSystemPath(out, size, kMsiexecName);
     // The location is used as stored: one that ends in a backslash gives a
     // doubled one before the name, which the system accepts.
-    if (found && AppendText(out, size, kMsiexecName))
+    if (ReadInstallerLocation(out, size) && AppendText(out, size, "\\") &&
+        AppendText(out, size, kMsiexecName))
         return 1;
     out[0] = '\0';
     return 0;

@@ -15,9 +15,7 @@ BOOL IsVistaFamily(void)
 {
     if (!g_vistaFamilyKnown) {
         OSVERSIONINFOA version;
-        ZeroMemory(&version, sizeof(version));
-        version.dwOSVersionInfoSize = sizeof(version);
-        g_vistaFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+        g_vistaFamily = ReadSystemVersion(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
                         version.dwMajorVersion == 6;
         g_vistaFamilyKnown = TRUE;
     }

@@ -22,11 +22,11 @@ cleanup() {
 # Generates the locales the language tests run under, without touching the
 # system's own locale setup.
 make_locales() {
-    local locales=$1 spec
+    local locales=$1 locale
     mkdir -p "$locales"
-    for spec in en_US ja_JP zh_CN zh_TW de_DE; do
-        localedef -i "$spec" -f UTF-8 "$locales/$spec.UTF-8" >/dev/null 2>&1 ||
-            { echo "fixture: localedef $spec failed" >&2; return 1; }
+    for locale in en_US ja_JP zh_CN zh_TW de_DE; do
+        localedef -i "$locale" -f UTF-8 "$locales/$locale.UTF-8" >/dev/null 2>&1 ||
+            { echo "fixture: localedef $locale failed" >&2; return 1; }
     done
 }
 
