@@ -23,4 +23,24 @@ include(GoogleTest)
 gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
 
-include(cmake/WineTests.cmake OPTIONAL)
+# A libFuzzer target over the same logic, run for a bounded number of inputs.
+find_program(CLANGXX clang++)
+if(CLANGXX)
+    set(FUZZ_SOURCES ${LOGIC_SOURCES} tests/fuzz/logic_fuzz.cpp)
+    list(TRANSFORM FUZZ_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/logic_fuzz
+        COMMAND ${CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
+                -fno-sanitize-recover=all -I${CMAKE_SOURCE_DIR} ${FUZZ_SOURCES}
+                -o ${CMAKE_BINARY_DIR}/logic_fuzz
+        DEPENDS ${FUZZ_SOURCES} ${CMAKE_SOURCE_DIR}/app/options.h ${CMAKE_SOURCE_DIR}/installer/command.h
+                ${CMAKE_SOURCE_DIR}/staging/layout.h ${CMAKE_SOURCE_DIR}/support/text.h
+        COMMENT "Building the logic fuzzer")
+    add_custom_target(logic_fuzz ALL DEPENDS ${CMAKE_BINARY_DIR}/logic_fuzz)
+    add_test(NAME fuzz.options_and_command
+        COMMAND ${CMAKE_SOURCE_DIR}/tests/fuzz/run.sh ${CMAKE_BINARY_DIR}/logic_fuzz ${CMAKE_BINARY_DIR}/fuzz-corpus)
+    set_tests_properties(fuzz.options_and_command PROPERTIES TIMEOUT 300)
+else()
+    message(WARNING "clang++ not found: the logic fuzzer is not built")
+endif()
+
+include(cmake/WineTests.cmake)

@@ -3,7 +3,7 @@
 # missing. Runs apt-get update only in that case.
 set -euo pipefail
 packages=(
-    make cmake g++ locales libgtest-dev googletest
+    make cmake g++ clang locales libgtest-dev googletest
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth
     msitools wixl gcab python3 python3-pefile

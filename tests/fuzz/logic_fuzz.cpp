@@ -1,0 +1,66 @@
+// libFuzzer target over the deciding logic: arbitrary command lines through
+// option translation and command composition, arbitrary folders through the
+// staging-base check. Built with AddressSanitizer, so any write or read past
+// a fixed buffer ends the run; the checks below catch cut or unterminated
+// results that stay inside the buffers.
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "installer/command.h"
+#include "staging/layout.h"
+#include "support/text.h"
+
+static void Check(bool condition)
+{
+    if (!condition)
+        abort();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    // Arguments are the input's lines; the first byte picks the user language.
+    std::string input(reinterpret_cast<const char *>(data), size);
+    std::vector<std::string> args{"pmx4.2.0_17-windows-x64.exe"};
+    size_t start = 1;
+    while (start <= input.size() && args.size() < 64) {
+        size_t end = input.find('\n', start);
+        if (end == std::string::npos)
+            end = input.size();
+        args.push_back(input.substr(start, end - start).c_str()); // stops at a NUL, as argv does
+        start = end + 1;
+    }
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(&arg[0]);
+
+    static Options options;
+    unsigned short userLanguage = size > 0 ? (unsigned short)(data[0] * 0x101) : 0;
+    InitOptions(&options, ChooseLanguageFor(userLanguage));
+    if (!TranslateOptions((int)argv.size(), argv.data(), &options))
+        return 0;
+    Check(BoundedLength(options.properties, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
+    Check(BoundedLength(options.pubhuxFolder, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
+    Check(BoundedLength(options.orvadbFolder, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
+    Check(IsSupportedLanguage(options.language));
+
+    char command[COMMAND_BUFFER_SIZE];
+    const char msiexec[] = "C:\\windows\\system32\\msiexec.exe";
+    if (ComposeMainCommand(command, sizeof(command), msiexec, options.pubhuxFolder, options.language,
+                           options.properties)) {
+        size_t length = strlen(command);
+        Check(length < sizeof(command));
+        Check(length >= 10 && strcmp(command + length - 10, " WRAPPER=1") == 0);
+        Check(strstr(command, options.properties) != NULL);
+    } else {
+        Check(command[0] == '\0');
+    }
+
+    IsUsableDataFolder(options.orvadbFolder);
+    return 0;
+}
