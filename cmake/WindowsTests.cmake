@@ -17,6 +17,7 @@ target_link_libraries(runner PRIVATE watch)
 target_link_options(runner PRIVATE -static -municode)
 
 add_executable(fake_msiexec WIN32 tools/fake_msiexec.cpp)
+target_link_libraries(fake_msiexec PRIVATE bootstrap) # RunAndWait, for the pass-through
 target_link_options(fake_msiexec PRIVATE -static)
 set_target_properties(fake_msiexec PROPERTIES OUTPUT_NAME msiexec)
 

@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "installer/engine.h"
+
 static void AppendToLog(const char *commandLine)
 {
     char path[MAX_PATH];
@@ -55,19 +57,7 @@ static DWORD RunSystemMsiexec(const char *arguments)
     strcat(command, directory);
     strcat(command, "\\msiexec.exe\"");
     strcat(command, arguments);
-
-    STARTUPINFOA startup;
-    PROCESS_INFORMATION process;
-    ZeroMemory(&startup, sizeof(startup));
-    startup.cb = sizeof(startup);
-    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return 1;
-    DWORD exitCode = 1;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return exitCode;
+    return RunAndWait(command);
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
