@@ -46,9 +46,10 @@ function(add_installer target payload_dir output_name)
     target_link_libraries(${target} PRIVATE bootstrap)
     target_link_options(${target} PRIVATE ${PRODUCT_LINK_OPTIONS})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${output_name}")
-    set_source_files_properties(resources/wrapper.rc PROPERTIES
-        OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/wrapper.manifest")
 endfunction()
+
+set_source_files_properties(resources/wrapper.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/wrapper.manifest")
 
 add_installer(installer "${PAYLOAD_DIR}" "${INSTALLER_NAME}")
 

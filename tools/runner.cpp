@@ -64,9 +64,11 @@ int wmain(int argc, WCHAR **argv)
     }
     char line[WATCH_TEXT_SIZE * 2 + 32];
     for (int i = 0; i < result.boxCount; i++) {
+        // Every part is bounded one byte short of the line, which keeps room
+        // for the line break.
         strcpy(line, "box: ");
-        AppendEscaped(line, sizeof(line), result.boxes[i].captionUtf8);
-        strcat(line, " | ");
+        AppendEscaped(line, sizeof(line) - 1, result.boxes[i].captionUtf8);
+        AppendEscaped(line, sizeof(line) - 1, " | ");
         AppendEscaped(line, sizeof(line) - 1, result.boxes[i].textUtf8);
         strcat(line, "\n");
         Print(line);
