@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "app/options.h"
+#include "installer/afterinstall.h"
 #include "installer/command.h"
 #include "installer/engine.h"
 #include "staging/staging.h"
@@ -68,8 +69,9 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
 
     DWORD result = RunAndWait(mainCommand);
 
-    // Phase 10, the reinstall handshake, and phase 11, the silent follow-up
-    // installs, belong here, after the engine run.
+    result = RunReinstallHandshake(mainCommand, result);
+    if (options.silent) // whatever the runs gave, and without changing the result
+        RunSilentFollowUps(msiexecPath, options.language, options.pubhuxFolder, options.orvadbFolder);
 
     return result;
 }

@@ -15,7 +15,9 @@ add_executable(native_tests
     tests/native/text_test.cpp
     tests/native/options_test.cpp
     tests/native/command_test.cpp
-    tests/native/staging_test.cpp)
+    tests/native/staging_test.cpp
+    tests/native/regstring_test.cpp
+    tests/native/followup_test.cpp)
 target_link_libraries(native_tests PRIVATE logic GTest::gtest GTest::gtest_main)
 set_target_properties(native_tests PROPERTIES CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON)
 

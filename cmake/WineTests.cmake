@@ -67,7 +67,9 @@ endfunction()
 # reports as version 5.2. EngineGate reads the system's msi.dll, which an
 # end-to-end case replaces for a while.
 set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate)
-foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp)
+# The vendor and kit keys under HKLM, which the end-to-end cases use too.
+list(APPEND SHARED_STATE_SUITES VendorKey)
+foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/probes_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)
