@@ -36,6 +36,7 @@ if(CLANGXX)
                 -o ${CMAKE_BINARY_DIR}/logic_fuzz
         DEPENDS ${FUZZ_SOURCES} ${CMAKE_SOURCE_DIR}/app/options.h ${CMAKE_SOURCE_DIR}/installer/command.h
                 ${CMAKE_SOURCE_DIR}/staging/layout.h ${CMAKE_SOURCE_DIR}/support/text.h
+                ${CMAKE_SOURCE_DIR}/installer/followup.h ${CMAKE_SOURCE_DIR}/support/regstring.h
         COMMENT "Building the logic fuzzer")
     add_custom_target(logic_fuzz ALL DEPENDS ${CMAKE_BINARY_DIR}/logic_fuzz)
     add_test(NAME fuzz.options_and_command
