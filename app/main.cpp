@@ -70,7 +70,7 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
     DWORD result = RunAndWait(mainCommand);
 
     result = RunReinstallHandshake(mainCommand, result);
-    if (options.silent) // whatever the runs gave, and without changing the result
+    if (options.silent) // whatever the engine gave; never changes the result
         RunSilentFollowUps(msiexecPath, options.language, options.pubhuxFolder, options.orvadbFolder);
 
     return result;

@@ -177,10 +177,16 @@ clear_installed_state() {
     rm -rf "$KIT_HOME"
 }
 
-# The InstallStatus data as reg shows it, or <none>.
+# The InstallStatus data as reg shows it, <none>, or what went wrong.
 install_status() {
     local out
-    out=$(wine reg query "$VENDOR_KEY" /v InstallStatus 2>/dev/null | tr -d '\r') || { echo '<none>'; return; }
+    if ! out=$(wine reg query "$VENDOR_KEY" /v InstallStatus 2>&1 | tr -d '\r'); then
+        case $out in
+        *'Unable to find'*) echo '<none>' ;;
+        *) echo "<reg query failed: $out>" ;;
+        esac
+        return
+    fi
     sed -n 's/^ *InstallStatus    REG_SZ    //p' <<<"$out"
 }
 
@@ -234,11 +240,7 @@ Reinstall|nul
 exists|bare
 exists|nul
 reinstal|bare
-reinstalll|bare
-reinstall |bare
- reinstall|bare
-REINSTALL|bare
-{511}|bare
+reinstalll|nul
 {511}|nul
 {512}|bare
 {long}|bare

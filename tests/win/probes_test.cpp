@@ -152,10 +152,15 @@ TEST_F(VendorKey, ReadVendorValueKeepsWhatTheQueryWrote)
     EXPECT_STREQ("reinstall", buffer);
 
     // Stored the way the runtime package stores it: the nine letters, no NUL.
+    // With room after the data the registry query itself adds a NUL, so only
+    // a buffer of exactly nine bytes shows that nothing else adds one.
     SetValue(HKEY_LOCAL_MACHINE, kVendorKey, "InstallStatus", REG_SZ, "reinstallx", 9);
     memset(buffer, 'z', sizeof(buffer));
     EXPECT_EQ(0, ReadVendorValue("InstallStatus", buffer, 9));
     EXPECT_EQ("reinstallz", std::string(buffer, 10)) << "the letters, and no terminator added";
+    memset(buffer, 'z', sizeof(buffer));
+    EXPECT_EQ(0, ReadVendorValue("InstallStatus", buffer, 512)) << "the reinstall handshake's read";
+    EXPECT_EQ("reinstall", std::string(buffer, 9));
 }
 
 TEST_F(VendorKey, DeleteVendorValueNeedsTheVendorKey)
