@@ -82,7 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The raw input as a status buffer and as registry data of every type.
     const std::string request("reinstall\0", 10);
     Check(IsReinstallRequest(input.data(), input.size()) == (input.compare(0, 10, request) == 0));
-    for (unsigned long type : {0UL, 1UL, 2UL, 4UL, 7UL})
-        CheckRegistryString(0, type, (unsigned long)size, input.data(), (unsigned long)input.size());
+    // Reported counts within the data, at its end, and beyond it (ERROR_MORE_DATA).
+    for (unsigned long type : {0UL, 1UL, 2UL, 4UL, 7UL}) {
+        for (unsigned long count : {size / 2, size, size + 7}) {
+            long status = count > size ? 234 : 0;
+            long result = CheckRegistryString(status, type, count, input.data(), (unsigned long)size);
+            Check(result == 0 || result == 13 || result == 234);
+        }
+    }
     return 0;
 }
