@@ -225,8 +225,14 @@ case_dlls_planted_beside_the_program_are_never_loaded() {
     *) fail "control: the plain load did not pick up version.dll: [$(loaded_plants "$folder")]" ;;
     esac
     rm -f "$folder"/*.loaded
-    run_installer "$folder/load_probe.exe" "mended" WINEDLLOVERRIDES="$overrides"
-    expect_eq "probe exit code after hardening" 0 "$EXIT"
-    expect_eq "plants loaded after hardening" "" "$(loaded_plants "$folder")"
+    # Each mend on its own: the altered search of our loaders (as where
+    # SetDefaultDllDirectories does not exist), then the whole hardening.
+    local mode
+    for mode in loaders mended; do
+        run_installer "$folder/load_probe.exe" "$mode" WINEDLLOVERRIDES="$overrides"
+        expect_eq "probe exit code ($mode)" 0 "$EXIT"
+        expect_eq "plants loaded ($mode)" "" "$(loaded_plants "$folder")"
+        rm -f "$folder"/*.loaded
+    done
     rm -rf "$folder"
 }

@@ -78,18 +78,30 @@ TEST(DiagnosticLog, TmpdirWithTrailingBackslashGivesADoubledSeparator)
     EXPECT_EQ((Messages{"doubled"}), LogMessagesIn(folder));
 }
 
-TEST(DiagnosticLog, AReaderWithoutWriteSharingMakesTheRecordDrop)
+TEST(DiagnosticLog, AnotherHandleDropsTheRecordUnlessItOnlyWritesAndSharesWriting)
 {
-    std::string folder = MakeTempFolder("log");
-    ScopedTmpdir tmpdir(folder.c_str());
-    LogMessage("kept");
-    std::string path = folder + "\\quorlim.log";
-    HANDLE reader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-    LogMessage("dropped");
-    CloseHandle(reader);
-    LogMessage("after");
-    EXPECT_EQ((Messages{"kept", "after"}), LogMessagesIn(folder));
+    struct {
+        DWORD access, share;
+        bool written;
+    } const cases[] = {
+        {GENERIC_READ, FILE_SHARE_READ, false},                                        // no write sharing
+        {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, false}, // a reader
+        {GENERIC_WRITE, FILE_SHARE_WRITE, true},                                       // another writer
+    };
+    for (const auto &c : cases) {
+        std::string folder = MakeTempFolder("log");
+        ScopedTmpdir tmpdir(folder.c_str());
+        LogMessage("kept");
+        std::string path = folder + "\\quorlim.log";
+        HANDLE other = CreateFileA(path.c_str(), c.access, c.share, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, other);
+        LogMessage("while held");
+        CloseHandle(other);
+        LogMessage("after");
+        EXPECT_EQ(c.written ? (Messages{"kept", "while held", "after"}) : (Messages{"kept", "after"}),
+                  LogMessagesIn(folder))
+            << c.access << " " << c.share;
+    }
 }
 
 // These use the user's temporary folder, which other tests look at too.
