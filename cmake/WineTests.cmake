@@ -66,12 +66,11 @@ endfunction()
 # The OnVersion52 suite runs in the copy of the program that the prefix
 # reports as version 5.2. EngineGate reads the system's msi.dll, which an
 # end-to-end case replaces for a while.
+set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate)
 # DiagnosticLogInTempFolder uses the user's temporary folder, which an
-# end-to-end case checks; InSystemDirectory suites place DLLs in system32.
-set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate DiagnosticLogInTempFolder
-    SystemLoaderInSystemDirectory HardeningInSystemDirectory)
-foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/log_test.cpp
-               tests/win/sysload_test.cpp)
+# end-to-end case checks; the InSystemDirectory suites place DLLs in system32.
+list(APPEND SHARED_STATE_SUITES DiagnosticLogInTempFolder SystemLoaderInSystemDirectory HardeningInSystemDirectory)
+foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)

@@ -76,7 +76,7 @@ TEST(SystemLoader, LoadsFromTheSystemDirectoryAndLogsNothing)
 {
     std::string folder = MakeTempFolder("load");
     ScopedTmpdir tmpdir(folder.c_str());
-    const char *names[] = {"kernel32.dll", "shell32.dll", "version.dll"};
+    const char *names[] = {"kernel32.dll", "shell32.dll", "shfolder.dll"};
     for (const char *name : names) {
         HMODULE logged = HUX_System_LoadLibrary(name);
         HMODULE silent = LoadSystemLibrary(name);
