@@ -5,11 +5,11 @@
 # needs under build/bench, runs every figure in one throwaway Wine prefix with
 # its own wineserver, and prints one table. It reports; it never fails a test
 # run and is not part of `make test`.
-#   BENCH_RUNS=<n>   measured runs per figure after the warm-up (default 5)
+#   BENCH_RUNS=<n>   measured rounds after the warm-up (default 7, at least 5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bench="$root/build/bench"
-runs=${BENCH_RUNS:-5}
+runs=${BENCH_RUNS:-7}
 [ "$runs" -ge 5 ] 2>/dev/null || runs=5
 sizes=(8 72 256)
 mkdir -p "$bench/tools"
@@ -130,7 +130,7 @@ count_calls() {
 machine() {
     echo "nproc $(nproc)"
     echo "cpu $(lscpu | sed -n 's/^Model name: *//p' | head -n 1)"
-    echo "memory $(free -m | awk '/^Mem:/ {print $2}')"
+    echo "memory $(awk '/^MemTotal:/ {print int($2 / 1024)}' /proc/meminfo)"
     echo "wine $(wine --version 2>/dev/null)"
     echo "nsis $(makensis -VERSION 2>/dev/null)"
     echo "load_start $(cut -d' ' -f1-3 /proc/loadavg)"
