@@ -26,6 +26,7 @@ build() {
     local cxx=x86_64-w64-mingw32-g++-posix flags=(-O2 -Wall -Wextra -Werror -static -s -D__USE_MINGW_ANSI_STDIO=0)
     "$cxx" "${flags[@]}" -mwindows "$root/bench/stand_in.cpp" -o "$bench/tools/msiexec.exe"
     "$cxx" "${flags[@]}" -municode "$root/bench/launch.cpp" -o "$bench/tools/launch.exe" -lpsapi
+    "$cxx" "${flags[@]}" "$root/bench/chunk_probe.cpp" -o "$bench/tools/chunk_probe.exe"
     g++ -O2 -Wall -Wextra -std=c++17 -I"$root" "$root/bench/write_loop.cpp" "$root/staging/chunks.cpp" \
         -o "$bench/tools/write_loop"
 
@@ -156,6 +157,8 @@ main() {
     count_calls
     cat "$bench/payloads/72mb"/*.cab >"$drive_c/bench/cabinets72.bin"
     "$bench/tools/write_loop" "$drive_c/bench/cabinets72.bin" "$drive_c/bench" >"$bench/results/write_loop.txt"
+    wine "$bench/tools/chunk_probe.exe" 'C:\bench\cabinets72.bin' 'C:\bench\scratch.bin' \
+        </dev/null 2>/dev/null | tr -d '\r' >>"$bench/results/write_loop.txt" || true
     rm -f "$drive_c/bench/cabinets72.bin"
     cp "$drive_c/bench/stamps"/*.txt "$bench/results/"
     echo "load_end $(cut -d' ' -f1-3 /proc/loadavg)" >>"$bench/results/machine.txt"
