@@ -11,7 +11,6 @@ against the floor or the peer of the same round, then summarised the same
 way.
 """
 import os
-import re
 import statistics
 import sys
 
@@ -122,7 +121,8 @@ def icon_bytes(path):
     pe = pefile.PE(path, fast_load=True)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     total = 0
-    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None).entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []:
+    root = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    for kind in root.entries if root is not None else []:
         if kind.id not in (3, 14):  # RT_ICON, RT_GROUP_ICON
             continue
         for name in kind.directory.entries:
