@@ -2,6 +2,7 @@
 # make test        run every test: native, Windows under Wine, end to end
 # make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>]
 #                  build the installer around your own package and cabinets
+# make bench       staging speed, size and memory against cp and a peer installer
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 # Most Wine tests wait on Wine rather than compute: run more of them at once.
@@ -10,7 +11,7 @@ TEST_JOBS ?= 4
 # relative PAYLOAD_DIR and OUT values mean what the caller typed.
 INVOKING_DIR := $(or $(PWD),$(CURDIR))
 
-.PHONY: all deps test demo installer clean
+.PHONY: all deps test demo installer bench clean
 
 all: test
 
@@ -30,6 +31,9 @@ installer: deps
 
 demo: deps
 	@tools/demo.sh
+
+bench: deps
+	@bench/bench.sh
 
 clean:
 	rm -rf build

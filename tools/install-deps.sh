@@ -7,6 +7,7 @@ packages=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth
     msitools wixl gcab python3 python3-pefile
+    nsis strace
 )
 missing=()
 for package in "${packages[@]}"; do
