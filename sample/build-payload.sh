@@ -134,7 +134,7 @@ table "$package" Condition | grep -q '^Database	0	VersionNT64$' || fail "Conditi
 table "$package" Component | grep -q '^RuntimePackage	.*NOT HUXREGISTERED' || fail "Component condition"
 table "$package" Registry | grep -q 'OrvaHome	\[INSTALLDIR\]' || fail "OrvaHome is not registered"
 
-# -- the embedded transforms, last: msibuild does not keep sub-storages --
+# -- the embedded transforms, after the last change to the tables ---------
 for language in 1041 2052; do
     "$msistore" transform "$work/kit$language.mst" "x64;1033" "$KIT_CODE$VERSION;$KIT_CODE$VERSION;$KIT_UPGRADE" \
         "KIT_LANGUAGE=$language" "HUX_MST=hux$language.MST"

@@ -9,6 +9,8 @@
  *   msistore embed <package.msi> <name> <transform.mst>
  *       rewrites the package with the transform as its sub-storage <name>,
  *       replacing one of that name.
+ *   msistore remove <package.msi> <name>
+ *       rewrites the package without its entry <name>.
  *   msistore list <file>
  *       prints one line per entry of the root storage, "storage <name>" or
  *       "stream <name>"; exits 1 when the file is not a compound file.
@@ -298,17 +300,16 @@ static GsfInfile *OpenCompound(const char *path, GError **error)
     return file;
 }
 
-static int Embed(int argc, char **argv)
+/* Rewrites the package without its entry `name`, and with the transform at
+ * `transform_path` as sub-storage `name` unless that is NULL. */
+static int Rewrite(const char *package_path, const char *name, const char *transform_path)
 {
-    if (argc != 5)
-        return Fail("usage: embed <package.msi> <name> <transform.mst>", NULL);
-    const char *package_path = argv[2], *name = argv[3], *transform_path = argv[4];
     GError *error = NULL;
     GsfInfile *package = OpenCompound(package_path, &error);
     if (package == NULL)
         return Fail(package_path, error);
-    GsfInfile *transform = OpenCompound(transform_path, &error);
-    if (transform == NULL)
+    GsfInfile *transform = NULL;
+    if (transform_path != NULL && (transform = OpenCompound(transform_path, &error)) == NULL)
         return Fail(transform_path, error);
 
     char *temporary = g_strconcat(package_path, ".embed", NULL);
@@ -320,8 +321,10 @@ static int Embed(int argc, char **argv)
     if (gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(package), clsid))
         gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(root), clsid);
     int ok = CopyStorage(package, root, name);
-    GsfOutput *storage = ok ? gsf_outfile_new_child(root, name, TRUE) : NULL;
-    if (storage != NULL) {
+    GsfOutput *storage = ok && transform != NULL ? gsf_outfile_new_child(root, name, TRUE) : NULL;
+    if (transform == NULL) {
+        /* nothing to add */
+    } else if (storage != NULL) {
         gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(storage), TRANSFORM_CLASS);
         ok = CopyStorage(transform, GSF_OUTFILE(storage), NULL);
         ok = gsf_output_close(storage) && ok;
@@ -333,13 +336,28 @@ static int Embed(int argc, char **argv)
     g_object_unref(root);
     g_object_unref(sink);
     g_object_unref(package);
-    g_object_unref(transform);
+    if (transform != NULL)
+        g_object_unref(transform);
     if (ok && rename(temporary, package_path) != 0)
         ok = 0;
     if (!ok)
         remove(temporary);
     g_free(temporary);
-    return ok ? 0 : Fail("embedding the transform failed", NULL);
+    return ok ? 0 : Fail("rewriting the package failed", NULL);
+}
+
+static int Embed(int argc, char **argv)
+{
+    if (argc != 5)
+        return Fail("usage: embed <package.msi> <name> <transform.mst>", NULL);
+    return Rewrite(argv[2], argv[3], argv[4]);
+}
+
+static int Remove(int argc, char **argv)
+{
+    if (argc != 4)
+        return Fail("usage: remove <package.msi> <name>", NULL);
+    return Rewrite(argv[2], argv[3], NULL);
 }
 
 static int List(int argc, char **argv)
@@ -369,8 +387,10 @@ int main(int argc, char **argv)
         return WriteTransform(argc, argv);
     if (argc >= 2 && strcmp(argv[1], "embed") == 0)
         return Embed(argc, argv);
+    if (argc >= 2 && strcmp(argv[1], "remove") == 0)
+        return Remove(argc, argv);
     if (argc >= 2 && strcmp(argv[1], "list") == 0)
         return List(argc, argv);
-    fprintf(stderr, "usage: msistore transform|embed|list ...\n");
+    fprintf(stderr, "usage: msistore transform|embed|remove|list ...\n");
     return 2;
 }
