@@ -38,7 +38,9 @@ int main(int argc, char **argv)
     startup.cb = sizeof(startup);
     ZeroMemory(&process, sizeof(process));
     if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        Print("gate: the command did not start\n");
+        char line[80];
+        snprintf(line, sizeof(line), "gate: the command did not start (error %lu)\n", GetLastError());
+        Print(line);
         return 2;
     }
     CloseHandle(process.hThread);

@@ -25,10 +25,14 @@ reg_value() {
 # run_engine <hold ms> <msiexec arguments>: runs Wine's msiexec through
 # event_gate.exe, which holds the cabinet event unset for up to <hold ms>;
 # sets GATE (what the gate saw) and EXIT.
+# A start that fails under a heavily loaded machine is tried again.
 run_engine() {
-    local out
-    out=$(GATE_COMMAND="\"$SYSTEM_MSIEXEC\" $2" wine "$WIN_BUILD/event_gate.exe" "$1" \
-        </dev/null 2>/dev/null | tr -d '\r')
+    local out attempt
+    for attempt in 1 2 3; do
+        out=$(GATE_COMMAND="\"$SYSTEM_MSIEXEC\" $2" wine "$WIN_BUILD/event_gate.exe" "$1" \
+            </dev/null 2>/dev/null | tr -d '\r')
+        grep -q '^gate: the command did not start' <<<"$out" || break
+    done
     GATE=$(sed -n 's/^gate: //p' <<<"$out")
     EXIT=$(sed -n 's/^exit: \([0-9]*\) .*/\1/p' <<<"$out")
     [ -n "$EXIT" ] || { fail "event_gate reported no exit code"; echo "$out"; }
