@@ -7,6 +7,7 @@
 #include "app/options.h"
 #include "installer/command.h"
 #include "installer/engine.h"
+#include "staging/cabinet_writer.h"
 #include "staging/staging.h"
 #include "support/profile.h"
 
@@ -18,6 +19,10 @@ enum : DWORD {
 };
 
 enum { MESSAGE_ENGINE_TOO_OLD = 4, MESSAGE_BUFFER_SIZE = 1024 };
+
+// Held for the process's life: the event exists only while a handle to it is
+// open, and the worker and the package find this one by its name.
+static HANDLE g_cabinetEvent;
 
 static unsigned short ChooseInstallLanguage(void)
 {
@@ -63,14 +68,19 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
                             options.language, options.properties))
         return EXIT_BAD_COMMAND_LINE;
 
-    // Phase 8, the cabinet event and writer thread, belongs here: the package
-    // waits on the event, so it must exist before the engine starts.
+    // The package waits on the event, so it must exist before the engine
+    // starts; its handle is held until the process ends.
+    g_cabinetEvent = CreateCabinetEvent();
+    HANDLE cabinetWriter = StartCabinetWriter(instance);
 
     DWORD result = RunAndWait(mainCommand);
 
     // Phase 10, the reinstall handshake, and phase 11, the silent follow-up
     // installs, belong here, after the engine run.
 
+    // An engine that ended early (a cancelled maintenance run) must not cut
+    // a cabinet that later repairs read from the kit folder.
+    FinishCabinetWriter(cabinetWriter);
     return result;
 }
 

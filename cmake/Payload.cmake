@@ -3,17 +3,34 @@
 # A missing file is left out with a warning; that is how a build without the
 # package is made.
 
-set(PAYLOAD_RESOURCES
-    # file name             type              id
-    "pmx4.2.0_17.msi"       ORVA_INSTALLER    101
-    "sd420170.cab"          ORVA_CAB6         107
-    "ss420170.cab"          ORVA_CAB9         110
-    "st420170.cab"          ORVA_CAB10        111
-    "sj420170.cab"          ORVA_CAB7         108
-    "sp420170.cab"          ORVA_CAB8         109
-    "sz420170.cab"          ORVA_CAB11        112
-    "sb420170.cab"          ORVA_CAB12        113
-    "sr420170.cab"          ORVA_CAB13        114)
+# The package, then the cabinets as the program's own table lists them
+# (staging/cabinet_table.h), with the version components of the build profile
+# (support/profile.h) in place of each %s of a name format.
+function(read_profile_value name out)
+    file(STRINGS "${CMAKE_SOURCE_DIR}/support/profile.h" line REGEX "^#define ${name} \"")
+    string(REGEX REPLACE "^#define ${name} \"([^\"]*)\".*" "\\1" value "${line}")
+    set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
+function(read_payload_table out)
+    foreach(part KIND VERSION VERSION_MAJOR VERSION_MINOR VERSION_MICRO VERSION_UPDATE)
+        read_profile_value(PROFILE_${part} ${part})
+    endforeach()
+    set(table "${KIND}${VERSION}.msi" ORVA_INSTALLER 101)
+    file(STRINGS "${CMAKE_SOURCE_DIR}/staging/cabinet_table.h" rows REGEX "^CABINET_ROW\\(")
+    foreach(row IN LISTS rows)
+        if(NOT row MATCHES "^CABINET_ROW\\(\"([A-Z0-9_]+)\", ([0-9]+), \"([a-z]+)%s%s%s%s([a-z0-9]*)\"\\)")
+            message(FATAL_ERROR "staging/cabinet_table.h: cannot read the row: ${row}")
+        endif()
+        list(APPEND table "${CMAKE_MATCH_3}${VERSION_MAJOR}${VERSION_MINOR}${VERSION_MICRO}${VERSION_UPDATE}${CMAKE_MATCH_4}.cab"
+                          "${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
+    endforeach()
+    set(${out} "${table}" PARENT_SCOPE)
+endfunction()
+
+read_payload_table(PAYLOAD_RESOURCES)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    "${CMAKE_SOURCE_DIR}/staging/cabinet_table.h" "${CMAKE_SOURCE_DIR}/support/profile.h")
 
 # Writes a resource script for the files of `payload_dir` (may be empty) to
 # `rc_file` and returns the embedded files in `out_files`.

@@ -22,10 +22,20 @@ add_library(bootstrap STATIC
     ${LOGIC_SOURCES}
     support/sysload.cpp
     staging/staging.cpp
+    staging/cabinet_writer.cpp
     installer/engine.cpp)
 target_include_directories(bootstrap PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(bootstrap PRIVATE ${PRODUCT_COMPILE_OPTIONS})
 target_compile_definitions(bootstrap PUBLIC ${PRODUCT_DEFINITIONS})
+
+# The icon, drawn at build time from resources/make_icon.py.
+set(ICON_DIR ${CMAKE_BINARY_DIR}/icon)
+add_custom_command(OUTPUT ${ICON_DIR}/orva.ico
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ICON_DIR}
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/resources/make_icon.py ${ICON_DIR}/orva.ico
+    DEPENDS ${CMAKE_SOURCE_DIR}/resources/make_icon.py
+    COMMENT "Drawing the icon")
+add_custom_target(icon DEPENDS ${ICON_DIR}/orva.ico)
 
 # add_installer(<target> <payload dir> <output name>): the executable around
 # the payload found in <payload dir> ("" for none).
@@ -42,14 +52,15 @@ function(add_installer target payload_dir output_name)
         target_sources(${target} PRIVATE "${rc}") # windres refuses a script without resources
     endif()
     target_compile_options(${target} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
-    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR})
+    add_dependencies(${target} icon)
     target_link_libraries(${target} PRIVATE bootstrap)
     target_link_options(${target} PRIVATE ${PRODUCT_LINK_OPTIONS})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${output_name}")
 endfunction()
 
 set_source_files_properties(resources/wrapper.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/wrapper.manifest")
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/wrapper.manifest;${ICON_DIR}/orva.ico")
 
 add_installer(installer "${PAYLOAD_DIR}" "${INSTALLER_NAME}")
 

@@ -15,6 +15,13 @@ if(NOT PARTIAL_PAYLOAD_DIR STREQUAL "")
     add_installer(installer_partial "${PARTIAL_PAYLOAD_DIR}" "pmx-partial")
 endif()
 
+# Around cabinets of several MB: all eight, and all but the seventh.
+set(CABINET_PAYLOADS "" CACHE PATH "Folder of the generated cabinet payloads")
+if(CABINET_PAYLOADS)
+    add_installer(installer_cabs "${CABINET_PAYLOADS}/all" "pmx-cabs")
+    add_installer(installer_no7 "${CABINET_PAYLOADS}/no7" "pmx-no7")
+endif()
+
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -52,12 +59,17 @@ string(REPEAT "0123456789abcdef" 512 bytes8192)
 file(WRITE ${CMAKE_BINARY_DIR}/test-resources/bytes20000.bin "${bytes20000}")
 file(WRITE ${CMAKE_BINARY_DIR}/test-resources/bytes8192.bin "${bytes8192}")
 file(WRITE ${CMAKE_BINARY_DIR}/test-resources/empty.bin "")
+foreach(id 107 108 109 110 111 112 113 114)
+    string(REPEAT "MSCF cabinet ${id} " ${id} cabinet_bytes)
+    file(WRITE ${CMAKE_BINARY_DIR}/test-resources/cab${id}.bin "${cabinet_bytes}")
+endforeach()
 
 add_executable(windows_tests
     tests/win/main.cpp
     tests/win/helpers.cpp
     tests/win/staging_test.cpp
     tests/win/engine_test.cpp
+    tests/win/cabinet_test.cpp
     tests/win/test_resources.rc)
 target_include_directories(windows_tests PRIVATE ${CMAKE_BINARY_DIR}/test-resources)
 target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)

@@ -38,6 +38,15 @@ add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_PARTIAL}/pmx4.2.0_17.msi
     COMMENT "Leaving a cabinet out of the sample payload")
 add_custom_target(sample_payload_partial ALL DEPENDS ${SAMPLE_PAYLOAD_PARTIAL}/pmx4.2.0_17.msi)
 
+# Payloads with cabinets of several MB for the cabinet tests: all eight, and
+# all but the seventh.
+set(CABINET_PAYLOADS ${CMAKE_BINARY_DIR}/cabinet-payloads)
+add_custom_command(OUTPUT ${CABINET_PAYLOADS}/all/sd420170.cab
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD} ${CABINET_PAYLOADS}
+    DEPENDS tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
+    COMMENT "Generating the cabinet payloads")
+add_custom_target(cabinet_payloads ALL DEPENDS ${CABINET_PAYLOADS}/all/sd420170.cab)
+
 ExternalProject_Add(windows
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${WIN_BUILD}
@@ -48,9 +57,10 @@ ExternalProject_Add(windows
         -DPAYLOAD_DIR=${SAMPLE_PAYLOAD}
         -DLARGE_PAYLOAD_DIR=${SAMPLE_PAYLOAD_LARGE}
         -DPARTIAL_PAYLOAD_DIR=${SAMPLE_PAYLOAD_PARTIAL}
+        -DCABINET_PAYLOADS=${CABINET_PAYLOADS}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
-    DEPENDS sample_payload sample_payload_large sample_payload_partial)
+    DEPENDS sample_payload sample_payload_large sample_payload_partial cabinet_payloads)
 
 # The executable image: imports, manifest, size, reproducibility.
 add_test(NAME image.imports_only_system_dlls
@@ -59,6 +69,12 @@ add_test(NAME image.manifest_requires_administrator_without_supported_os
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py manifest ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
 add_test(NAME image.resources_under_the_expected_keys
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${SAMPLE_PAYLOAD})
+add_test(NAME image.cabinets_under_the_expected_keys
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx-cabs.exe ${CABINET_PAYLOADS}/all)
+add_test(NAME image.message_4_in_ten_languages
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py messages ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+add_test(NAME image.icon_group_115_of_twelve_images
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py icon ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
 add_test(NAME image.lean_without_payload
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py lean ${WIN_BUILD}/pmx-empty.exe)
 add_test(NAME image.two_builds_are_identical
@@ -92,9 +108,10 @@ endfunction()
 # Windows-level GoogleTest cases, one CTest test each, listed from the sources.
 # The OnVersion52 suite runs in the copy of the program that the prefix
 # reports as version 5.2. EngineGate reads the system's msi.dll, which an
-# end-to-end case replaces for a while.
-set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate)
-foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp)
+# end-to-end case replaces for a while. CabinetWriter writes into the kit
+# folder and uses the cabinet event, as the end-to-end cases do.
+set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate CabinetWriter)
+foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)

@@ -121,6 +121,17 @@ int MakePackagePath(char *out)
     return BuildStagingPath(out, PROFILE_PACKAGE_FILE, TRUE);
 }
 
+int MakeCabinetPath(char *out, const char *name)
+{
+    char fileName[MAX_PATH];
+    GetUserDataFolder(out);
+    if (!CopyText(fileName, sizeof(fileName), name) || !AppendText(fileName, sizeof(fileName), ".cab")) {
+        out[0] = '\0';
+        return 0;
+    }
+    return BuildStagingPath(out, fileName, FALSE);
+}
+
 static int WriteFileChunk(void *context, const unsigned char *bytes, unsigned long count,
                           unsigned long *written)
 {

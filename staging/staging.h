@@ -31,6 +31,11 @@ int BuildStagingPath(char *path, const char *fileName, BOOL createBase);
 // 0 with "" in `out` when no path could be formed.
 int MakePackagePath(char *out);
 
+// The staging path of cabinet `name` (without ".cab") in `out` (MAX_PATH
+// bytes): the same chain as the package's, the user data folder itself not
+// created. 0 with "" in `out` when no path could be formed.
+int MakeCabinetPath(char *out, const char *name);
+
 // Writes resource `id` of string type `type` to `path`, replacing any file
 // there. Returns 1 when written, 0 when the resource does not exist. Any
 // failure to write ends the process through FailWithSystemError; an empty

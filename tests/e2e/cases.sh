@@ -100,6 +100,11 @@ case_old_engine_is_refused_with_message_4() {
     expect_eq "engine calls" "" "$CALL"
     [ ! -e "$STAGED_PACKAGE" ] || fail "the package was staged before the gate"
 
+    # A Japanese user reads the message in Japanese; the caption stays empty.
+    run_installer "$PRODUCT" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n" LANG=ja_JP.UTF-8
+    expect_eq "exit code under ja_JP" "$((0xFFFFFFFE))" "$EXIT"
+    expect_eq "box under ja_JP" " | Windows Installer 2.0 Engine がこのシステムにインストールされていないため、Orva(TM) をインストールできませんでした。Windows Installer 2.0 以上を Microsoft Web サイトからダウンロードし、インストールしてください。" "$BOXES"
+
     # Options that do not fit are refused before the gate is asked.
     run_installer "$PRODUCT" "$(printf 'P%.0s' $(seq 1100))" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
     expect_eq "exit code for overlong options" 1639 "$EXIT"
@@ -163,4 +168,76 @@ case_real_engine_installs_the_sample_package() {
     # Leave the prefix as it was for the other tests.
     wine msiexec /x "$WIN_PACKAGE" /qn >/dev/null 2>&1
     wine msiexec /x '{3C1E8A52-7D04-4B6F-8E21-9A5B0C4D4217}' /qn >/dev/null 2>&1 # the runtime
+}
+
+# The stand-in waits on the event as the package does and checks every
+# cabinet the moment the wait returns. An event set early shows only when the
+# engine starts before the last cabinet is done, which is usual but not
+# certain: three runs, and the report says how many of them really waited.
+case_cabinets_are_whole_when_the_event_is_set() {
+    local payload="$CABINET_PAYLOADS/all" run waited=0
+    for run in 1 2 3; do
+        remove_staged_cabinets
+        run_installer "$CABS_PRODUCT" "/s" FAKE_MSIEXEC_WAIT_CABINETS=60000 \
+            FAKE_MSIEXEC_EXPECT_DIR="$(winepath -w "$payload")"
+        expect_eq "exit code" 0 "$EXIT"
+        wait_for_report
+        expect_eq "what the package saw (run $run)" "$(whole_cabinets_report "$payload")" \
+            "$(grep -v '^event at start' <<<"$REPORT_TEXT")"
+        grep -qx 'event at start: not set' <<<"$REPORT_TEXT" && waited=$((waited + 1))
+    done
+    echo "the engine waited for the cabinets in $waited of 3 runs"
+    expect_eq "size of the header-only cabinet" 36 "$(stat -c %s "$KIT_DIR/sb420170.cab" 2>/dev/null)"
+    expect_eq "boxes" "" "$BOXES"
+}
+
+case_absent_seventh_cabinet_is_skipped_and_the_event_still_set() {
+    local payload="$CABINET_PAYLOADS/no7"
+    remove_staged_cabinets
+    run_installer "$NO7_PRODUCT" "/s" FAKE_MSIEXEC_WAIT_CABINETS=60000 \
+        FAKE_MSIEXEC_EXPECT_DIR="$(winepath -w "$payload")"
+    expect_eq "exit code" 0 "$EXIT"
+    wait_for_report
+    expect_eq "what the package saw" "$(whole_cabinets_report "$payload")" "$(grep -v '^event at start' <<<"$REPORT_TEXT")"
+    expect_eq "staged cabinets" 7 "$(cd "$KIT_DIR" && ls -- *.cab | wc -l)"
+}
+
+# A folder where the fourth cabinet goes: the worker ends the process with
+# the system's error while the engine waits, and the event is never set.
+case_blocked_cabinet_ends_the_process_with_5_and_no_event() {
+    local payload="$CABINET_PAYLOADS/all"
+    remove_staged_cabinets
+    mkdir -p "$KIT_DIR/sj420170.cab"
+    run_installer "$CABS_PRODUCT" "/s" FAKE_MSIEXEC_WAIT_CABINETS=3000 \
+        FAKE_MSIEXEC_EXPECT_DIR="$(winepath -w "$payload")"
+    expect_eq "exit code" 5 "$EXIT"
+    case $BOXES in
+    "Error | Installer : Wrapper.CreateFile  failed with error 5: "?*) ;;
+    *) fail "error box: [$BOXES]" ;;
+    esac
+    wait_for_report
+    rmdir "$KIT_DIR/sj420170.cab"
+    expect_eq "what the package saw" "event: not set after 3000 ms
+sd420170.cab: ok
+ss420170.cab: ok
+st420170.cab: ok
+sj420170.cab: missing
+sp420170.cab: missing
+sz420170.cab: missing
+sb420170.cab: missing
+sr420170.cab: missing
+order: table
+done" "$(grep -v '^event at start' <<<"$REPORT_TEXT")"
+}
+
+# An engine that ends at once (a cancelled maintenance run) must not cut a
+# cabinet: the kit folder is the installed product's source.
+case_engine_that_exits_at_once_leaves_every_cabinet_whole() {
+    local payload="$CABINET_PAYLOADS/all" name
+    remove_staged_cabinets
+    run_installer "$CABS_PRODUCT" "/s" FAKE_MSIEXEC_EXIT=1602
+    expect_eq "exit code" 1602 "$EXIT"
+    for name in $CABINETS; do
+        cmp -s "$payload/$name" "$KIT_DIR/$name" || fail "$name is not whole after the run"
+    done
 }

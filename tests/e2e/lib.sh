@@ -9,6 +9,11 @@ STAGED_PACKAGE="$KIT_DIR/pmx4.2.0_17.msi"
 WIN_PACKAGE="C:\\users\\$WINE_USER\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi"
 WIN_ENGINE='C:\fakeengine\msiexec.exe'
 CALLS="$DRIVE_C/fakeengine/calls.txt"
+REPORT="$DRIVE_C/fakeengine/report.txt"  # what the stand-in saw as the package
+CABS_PRODUCT="$WIN_BUILD/pmx-cabs.exe"   # around eight cabinets of several MB
+NO7_PRODUCT="$WIN_BUILD/pmx-no7.exe"     # the same without the seventh
+CABINET_PAYLOADS="$WIN_BUILD/../cabinet-payloads"
+CABINETS="sd420170.cab ss420170.cab st420170.cab sj420170.cab sp420170.cab sz420170.cab sb420170.cab sr420170.cab"
 INSTALLER_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer'
 
 failures=0
@@ -32,7 +37,7 @@ expect_eq() { # <what> <expected> <actual>
 run_installer() {
     local exe=$1 tail=$2 out
     shift 2
-    rm -f "$CALLS"
+    rm -f "$CALLS" "$REPORT"
     out=$(env LANG="$WINE_LANG" "$@" RUNNER_TAIL="$tail" wine "$WIN_BUILD/runner.exe" "$(winepath -w "$exe")" \
         </dev/null 2>/dev/null | tr -d '\r')
     EXIT=$(sed -n 's/^exit: \([0-9]*\) .*/\1/p' <<<"$out")
@@ -50,3 +55,33 @@ engine_command() { # <rest after the quoted package path>
 }
 
 hex() { printf '0x%08X' "$1"; }
+
+remove_staged_cabinets() {
+    local name
+    for name in $CABINETS; do
+        rm -rf "${KIT_DIR:?}/$name"
+    done
+}
+
+# The stand-in may outlive the installer it was started by: waits (at most
+# 60 s) for its report to end, then sets REPORT_TEXT.
+wait_for_report() {
+    local _
+    for _ in $(seq 600); do
+        grep -qx done "$REPORT" 2>/dev/null && break
+        sleep 0.1
+    done
+    REPORT_TEXT=$(tr -d '\r' <"$REPORT" 2>/dev/null)
+}
+
+# The report expected when the event was set and every cabinet of
+# <payload dir> is staged whole ("absent" for one the payload lacks).
+whole_cabinets_report() { # <payload dir>
+    local name
+    echo "event: set"
+    for name in $CABINETS; do
+        if [ -e "$1/$name" ]; then echo "$name: ok"; else echo "$name: absent"; fi
+    done
+    echo "order: table"
+    echo "done"
+}

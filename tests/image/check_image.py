@@ -1,18 +1,34 @@
 #!/usr/bin/python3
 """Checks on the built executable image.
 
-usage: check_image.py imports|manifest|lean <exe>
+usage: check_image.py imports|manifest|lean|messages|icon <exe>
        check_image.py resources <exe> <payload dir>
        check_image.py resource-bytes <exe> <type> <id> <file>
 """
 import os
+import struct
 import sys
 import xml.etree.ElementTree as ET
 
 import pefile
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
-RT_STRING, RT_VERSION, RT_MANIFEST = 6, 16, 24
+RT_ICON, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 6, 14, 16, 24
+ENGLISH = 1033
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# Every payload file and the resource key the program finds it under.
+PAYLOAD_KEYS = {
+    "pmx4.2.0_17.msi": ("ORVA_INSTALLER", 101),
+    "sd420170.cab": ("ORVA_CAB6", 107),
+    "ss420170.cab": ("ORVA_CAB9", 110),
+    "st420170.cab": ("ORVA_CAB10", 111),
+    "sj420170.cab": ("ORVA_CAB7", 108),
+    "sp420170.cab": ("ORVA_CAB8", 109),
+    "sz420170.cab": ("ORVA_CAB11", 112),
+    "sb420170.cab": ("ORVA_CAB12", 113),
+    "sr420170.cab": ("ORVA_CAB13", 114),
+}
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
@@ -64,6 +80,8 @@ def check_manifest(pe):
         fail("no manifest resource 1")
     root = ET.fromstring(items[0][1])
     level = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/{ASM_V3}requestedExecutionLevel")
+    if items[0][0] != ENGLISH:
+        fail(f"manifest in language {items[0][0]}")
     if level is None or level.get("level") != "requireAdministrator" or level.get("uiAccess") != "false":
         fail("requestedExecutionLevel is not requireAdministrator without uiAccess")
     # A supportedOS list would make Windows 8 and later report version 10,
@@ -77,24 +95,90 @@ def check_manifest(pe):
 
 
 def check_resources(pe, payload_dir):
+    """Each payload file present is embedded, byte for byte, under its key in
+    English, and nothing else under the payload's types."""
     found = resources(pe)
-    expected = {("ORVA_INSTALLER", 101): "pmx4.2.0_17.msi"}
-    for key, file_name in expected.items():
+    for file_name, key in PAYLOAD_KEYS.items():
         path = os.path.join(payload_dir, file_name)
         items = found.get(key)
+        if not os.path.exists(path):
+            if items:
+                fail(f"resource {key} embedded although {file_name} is not in the payload")
+            continue
         if not items:
             fail(f"resource {key} missing")
-        if items[0][0] != 1033:
-            fail(f"resource {key} in language {items[0][0]}, not 1033")
+        if [language for language, _ in items] != [ENGLISH]:
+            fail(f"resource {key} in languages {[language for language, _ in items]}, not {ENGLISH} alone")
         with open(path, "rb") as f:
             if items[0][1] != f.read():
                 fail(f"resource {key} differs from {path}")
-    # String 4 lives in block 1 of the string table.
-    if (RT_STRING, 1) not in found:
-        fail("no string table block holding string 4")
+    stray = [key for key in found if isinstance(key[0], str) and key not in PAYLOAD_KEYS.values()]
+    if stray:
+        fail(f"resources under unknown keys: {stray}")
     if any(key[0] == RT_VERSION for key in found):
         fail("the executable has a version resource")
     print("resources:", sorted(str(k) for k in found))
+
+
+def string_table_entry(blob, index):
+    """String `index` of a string table block: 16 counted UTF-16 strings."""
+    pos = 0
+    for i in range(16):
+        (length,) = struct.unpack_from("<H", blob, pos)
+        pos += 2
+        if i == index:
+            return blob[pos:pos + 2 * length].decode("utf-16-le")
+        pos += 2 * length
+    return None
+
+
+def check_messages(pe):
+    """Message string 4 in every language, exactly as message4.txt has it."""
+    expected = {}
+    with open(os.path.join(HERE, "message4.txt"), encoding="utf-8") as f:
+        for line in f:
+            if not line.startswith("#"):
+                language, text = line.rstrip("\n").split("\t", 1)
+                expected[int(language)] = text
+    # String 4 lives in block 1 of the string table.
+    got = {language: string_table_entry(blob, 4) for language, blob in resources(pe).get((RT_STRING, 1), [])}
+    if sorted(got) != sorted(expected):
+        fail(f"string 4 in languages {sorted(got)}, expected {sorted(expected)}")
+    for language, text in expected.items():
+        if got[language] != text:
+            fail(f"string 4 in language {language}: {got[language]!r}, expected {text!r}")
+    print(f"messages: string 4 in {len(got)} languages")
+
+
+def check_icon(pe):
+    """Icon group 115 of twelve images, ids 1 to 12, 16 to 256 pixels in 32-bit
+    and 8-bit colour, the 256-pixel ones as PNG, all in English."""
+    found = resources(pe)
+    groups = [key for key in found if key[0] == RT_GROUP_ICON]
+    if groups != [(RT_GROUP_ICON, 115)]:
+        fail(f"icon groups {groups}, expected 115 alone")
+    (language, group), = found[(RT_GROUP_ICON, 115)]
+    if language != ENGLISH:
+        fail(f"icon group in language {language}")
+    reserved, kind, count = struct.unpack_from("<HHH", group)
+    entries = [struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i) for i in range(count)]
+    ids = sorted(entry[7] for entry in entries)
+    icons = {key[1]: items for key, items in found.items() if key[0] == RT_ICON}
+    if ids != list(range(1, 13)) or sorted(icons) != ids:
+        fail(f"icon images {sorted(icons)}, group lists {ids}; expected 1 to 12")
+    sizes = set()
+    for width, height, _, _, _, depth, size, icon_id in entries:
+        side = width or 256
+        (image_language, image), = icons[icon_id]
+        if image_language != ENGLISH or len(image) != size:
+            fail(f"icon image {icon_id}: language {image_language}, {len(image)} bytes for {size}")
+        if (side == 256) != image.startswith(b"\x89PNG"):
+            fail(f"icon image {icon_id} ({side} pixels) is {'not ' if side == 256 else ''}PNG")
+        sizes.add((side, depth))
+    sides = {side for side, _ in sizes}
+    if min(sides) != 16 or max(sides) != 256 or any((side, depth) not in sizes for side in sides for depth in (8, 32)):
+        fail(f"icon sizes and depths {sorted(sizes)}")
+    print(f"icon: group 115, images 1 to 12, {sorted(sides)} pixels in 32-bit and 8-bit colour")
 
 
 def check_resource_bytes(pe, rtype, rid, path):
@@ -130,6 +214,10 @@ def main(argv):
         check_resources(pe, argv[3])
     elif what == "resource-bytes" and len(argv) == 6:
         check_resource_bytes(pe, argv[3], argv[4], argv[5])
+    elif what == "messages":
+        check_messages(pe)
+    elif what == "icon":
+        check_icon(pe)
     elif what == "lean":
         check_lean(path, pe)
     else:

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "staging/cabinets.h"
 #include "staging/chunks.h"
 #include "staging/layout.h"
 
@@ -115,4 +116,32 @@ TEST(DataFolder, OnlyAbsoluteFoldersBelowARootAreUsable)
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.usable, IsUsableDataFolder(c.folder)) << "[" << c.folder << "]";
+}
+
+TEST(CabinetTable, NamesFollowTheVersionInTableOrder)
+{
+    const char *const expected[CABINET_COUNT] = {"sd420170", "ss420170", "st420170", "sj420170",
+                                                 "sp420170", "sz420170", "sb420170", "sr420170"};
+    for (int i = 0; i < CABINET_COUNT; i++) {
+        char name[16];
+        ASSERT_EQ(1, FormatCabinetName(name, sizeof(name), &kCabinetTable[i]));
+        EXPECT_STREQ(expected[i], name);
+    }
+    EXPECT_STREQ("ORVA_CAB6", kCabinetTable[0].resourceType);
+    EXPECT_EQ(107, kCabinetTable[0].resourceId);
+    EXPECT_STREQ("ORVA_CAB13", kCabinetTable[7].resourceType);
+    EXPECT_EQ(114, kCabinetTable[7].resourceId);
+}
+
+TEST(CabinetTable, NameThatDoesNotFitIsRefusedNotCut)
+{
+    char name[9];
+    EXPECT_EQ(1, FormatCabinetName(name, sizeof(name), &kCabinetTable[0])); // 8 characters
+    memset(name, 'x', sizeof(name));
+    EXPECT_EQ(0, FormatCabinetName(name, 8, &kCabinetTable[0]));
+    EXPECT_STREQ("", name);
+    const CabinetEntry odd = {"T", 1, "a%sb%s%s%s%s%d"}; // more %s than parts: kept as text
+    char out[32];
+    ASSERT_EQ(1, FormatCabinetName(out, sizeof(out), &odd));
+    EXPECT_STREQ("a4b2017%s%d", out);
 }

@@ -1,0 +1,57 @@
+#include "staging/cabinet_writer.h"
+
+#include "staging/cabinets.h"
+#include "staging/staging.h"
+
+HANDLE CreateCabinetEvent(void)
+{
+    return CreateEventA(NULL, TRUE, FALSE, CABINET_EVENT_NAME);
+}
+
+DWORD WINAPI CabinetWriterThread(LPVOID module)
+{
+    for (int i = 0; i < CABINET_COUNT; i++) {
+        const CabinetEntry *entry = &kCabinetTable[i];
+        char name[MAX_PATH];
+        char path[MAX_PATH];
+        FormatCabinetName(name, sizeof(name), entry);
+        // The folder chain is made again for every cabinet: the engine may
+        // be working in the same folders meanwhile.
+        MakeCabinetPath(path, name);
+        ExtractResourceToFile((HMODULE)module, entry->resourceId, entry->resourceType, path);
+    }
+    SignalCabinetsReady();
+    return 1;
+}
+
+int SignalCabinetsReady(void)
+{
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, CABINET_EVENT_NAME);
+    if (event == NULL)
+        return 0;
+    SetEvent(event);
+    CloseHandle(event);
+    return 1;
+}
+
+HANDLE StartCabinetWriter(HMODULE module)
+{
+    return StartCabinetWriterWith(module, CreateThread);
+}
+
+HANDLE StartCabinetWriterWith(HMODULE module, ThreadStarter startThread)
+{
+    DWORD threadId;
+    HANDLE worker = startThread(NULL, 0, CabinetWriterThread, module, 0, &threadId);
+    if (worker == NULL)
+        CabinetWriterThread(module); // the package must not wait for cabinets nobody writes
+    return worker;
+}
+
+void FinishCabinetWriter(HANDLE worker)
+{
+    if (worker == NULL)
+        return;
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+}
