@@ -185,3 +185,73 @@ case_kit_missing_cabinet_fails_the_install() {
     expect_no_file "$KIT_HOME/NOTICE.txt"
     kit_reset
 }
+
+# ---- through the bootstrap: the installer stages the kit, sets the cabinet
+# event and runs the follow-ups; Wine's msiexec does the installs behind the
+# recording stand-in.
+
+KIT_HOME_WIN='C:\Program Files\Tovimark\Orva Development Kit 4.2.0_17\'
+LARGE_PAYLOAD="$WIN_BUILD/../sample-payload-large"
+
+run_real() { # <exe> <command tail> [VAR=value ...]
+    local exe=$1 tail=$2
+    shift 2
+    run_installer "$exe" "$tail" FAKE_MSIEXEC_PASSTHROUGH=1 "$@"
+}
+
+# The follow-up command for the runtime, after the package path.
+follow_up_command() { # <transform part>
+    printf '"%s" /i "%s\\hux.msi"%s /qn ADDLOCAL=ALL SDKSILENT=1' "$WIN_ENGINE" "$KIT_HOME_WIN" "$1"
+}
+
+expect_kit_installed() { # <what>: a file of every cabinet that holds files
+    local file
+    for file in demo/demo-basic.zip src.zip tools.zip bin/unpack.exe NOTICE.txt bin/orvareg.dll; do
+        expect_file "$KIT_HOME/$file"
+    done
+    expect_eq "OrvaHome ($1)" "$KIT_HOME_WIN" "$(reg_value "$KIT_KEY" OrvaHome)"
+    # sj420170.cab: the runtime package, installed and then deleted.
+    expect_file "$RUNTIME_HOME/runtime.txt"
+    expect_eq "runtime registered ($1)" 'C:\Program Files\Tovimark\Orva Runtime 4.2.0_17\' \
+        "$(reg_value "$RUNTIME_KEY" RuntimeHome)"
+    for file in "${KIT_HOME_FILES[@]}"; do expect_no_file "$KIT_HOME/$file"; done
+}
+
+expect_staged() { # <payload dir>: the package and the eight cabinets stay in place
+    local file
+    for file in "$1"/*; do
+        cmp -s "$file" "$KIT_DIR/$(basename "$file")" || fail "staged $(basename "$file") differs or is missing"
+    done
+}
+
+case_bootstrap_full_ui_run_lets_the_package_install_the_runtime() {
+    kit_reset
+    run_real "$PRODUCT" ""
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine commands" "$(engine_command '  WRAPPER=1')" "$CALL"
+    expect_kit_installed "full UI"
+    expect_staged "$SAMPLE_PAYLOAD"
+    kit_reset
+}
+
+case_bootstrap_uninstall_and_cancel_remove_the_staging_folders() {
+    kit_reset
+    run_real "$PRODUCT" "/s"
+    expect_eq "install" 0 "$EXIT"
+    run_engine 120000 "/x \"$WIN_PACKAGE\" /qn"
+    expect_eq "uninstall" 0 "$EXIT"
+    [ ! -e "$STAGING_ROOT" ] || fail "uninstall left the staging folders"
+    run_real "$PRODUCT" "/s ORVA_SIMULATE_CANCEL=1"
+    expect_eq "exit code of the cancelled setup" 1602 "$EXIT"
+    [ ! -e "$STAGING_ROOT" ] || fail "cancel left the staging folders"
+    kit_reset
+}
+
+case_bootstrap_cabinet_left_out_fails_with_1603() {
+    kit_reset
+    run_real "$WIN_BUILD/pmx-partial.exe" "/s"
+    expect_eq "exit code" 1603 "$EXIT"
+    expect_no_file "$KIT_DIR/sz420170.cab"
+    expect_eq "OrvaHome" "" "$(reg_value "$KIT_KEY" OrvaHome)"
+    kit_reset
+}
