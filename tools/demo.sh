@@ -57,16 +57,16 @@ echo
 echo "exit code: $code"
 echo
 echo "cabinets and the files they hold:"
-for cabinet in "$demo/payload"/*.cab; do
-    members=$(gcab -t "$cabinet" 2>/dev/null | tr '\n' ' ')
-    echo "  $(basename "$cabinet"): ${members:-(header only, no files)}"
+for cabinet in sd420170.cab ss420170.cab st420170.cab sj420170.cab sp420170.cab sz420170.cab sb420170.cab sr420170.cab; do
+    members=$(gcab -t "$demo/payload/$cabinet" 2>/dev/null | tr '\n' ' ' || true)
+    echo "  $cabinet: ${members:-(header only, no files)}"
 done
 echo
 echo "installed by the package and the runtime:"
 (cd "$drive_c/Program Files" 2>/dev/null && find Tovimark -type f -printf '  C:/Program Files/%p  %s bytes\n') |
-    sed 's|/|\\|g'
+    sort | sed 's|/|\\|g'
 registry() { # <key> <value>
-    wine reg query "HKLM\\SOFTWARE\\Tovimark\\$1" /v "$2" 2>/dev/null |
+    { wine reg query "HKLM\\SOFTWARE\\Tovimark\\$1" /v "$2" 2>/dev/null || echo "    $2    REG_SZ    (not set)"; } |
         tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *\\(.*\\)/  registry: $2 = \\1/p"
 }
 registry 'Orva Development Kit\4.2.0_17' OrvaHome

@@ -120,6 +120,14 @@ case_kit_full_ui_installs_the_runtime_in_the_chosen_language() {
     done
 }
 
+# regedit takes the last byte of REG_SZ data for its terminator, so data
+# stored without a NUL is exported one letter short.
+exported_install_status() {
+    wine regedit /E 'C:\status.reg' 'HKEY_LOCAL_MACHINE\Software\Tovimark' >/dev/null 2>&1
+    iconv -f UTF-16 -t UTF-8 "$DRIVE_C/status.reg" 2>/dev/null | tr -d '\r' | grep '^"InstallStatus"='
+    rm -f "$DRIVE_C/status.reg"
+}
+
 # The runtime, finding its product present outside a silent install, leaves
 # the answer from HUXANSWER in InstallStatus; a silent install leaves none.
 case_kit_runtime_records_the_reinstall_answer() {
@@ -133,6 +141,8 @@ case_kit_runtime_records_the_reinstall_answer() {
         run_engine 120000 "/i C:\\hux.msi /qn$answer"
         expect_eq "exit code for [$answer]" 0 "$EXIT"
         expect_eq "InstallStatus for [$answer]" "$expected" "$(reg_value "$VENDOR_KEY" InstallStatus)"
+        [ -z "$expected" ] || expect_eq "InstallStatus as regedit exports it, for [$answer]" \
+            "\"InstallStatus\"=\"${expected%?}\"" "$(exported_install_status)"
     done <<'CASES'
  HUXANSWER=reinstall|reinstall
  HUXANSWER=no|exists
