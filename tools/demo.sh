@@ -76,4 +76,8 @@ registry 'Orva Runtime\4.2.0_17' RuntimeLanguage
 echo
 home="$drive_c/Program Files/Tovimark/Orva Development Kit 4.2.0_17"
 left=$(for file in hux.msi hux1041.MST hux2052.MST orvadb.msi; do [ ! -e "$home/$file" ] || echo -n " $file"; done)
-echo "kit home: ${left:+still holds$left}${left:-hux.msi, hux1041.MST, hux2052.MST and orvadb.msi are gone}"
+if [ -n "$left" ]; then
+    echo "kit home: still holds$left"
+else
+    echo "kit home: clean (hux.msi, hux1041.MST, hux2052.MST and orvadb.msi are gone)"
+fi
