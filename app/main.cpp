@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "app/options.h"
+#include "installer/afterinstall.h"
 #include "installer/command.h"
 #include "installer/engine.h"
 #include "staging/cabinet_writer.h"
@@ -75,8 +76,9 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
 
     DWORD result = RunAndWait(mainCommand);
 
-    // Phase 10, the reinstall handshake, and phase 11, the silent follow-up
-    // installs, belong here, after the engine run.
+    result = RunReinstallHandshake(mainCommand, result);
+    if (options.silent) // whatever the engine gave; never changes the result
+        RunSilentFollowUps(msiexecPath, options.language, options.pubhuxFolder, options.orvadbFolder);
 
     // An engine that ended early (a cancelled maintenance run) must not cut
     // a cabinet that later repairs read from the kit folder.

@@ -6,12 +6,9 @@
 
 #include <stddef.h>
 
-enum {
-    LANGUAGE_ENGLISH = 1033,            // no transform
-    LANGUAGE_JAPANESE = 1041,           // embedded transform "1041"
-    LANGUAGE_CHINESE_SIMPLIFIED = 2052, // embedded transform "2052"
-    OPTION_BUFFER_SIZE = 1024
-};
+#include "support/language.h"
+
+enum { OPTION_BUFFER_SIZE = 1024 };
 
 struct Options {
     unsigned short language;             // install language (a LANGID)

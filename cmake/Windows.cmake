@@ -23,7 +23,9 @@ add_library(bootstrap STATIC
     support/sysload.cpp
     staging/staging.cpp
     staging/cabinet_writer.cpp
-    installer/engine.cpp)
+    installer/engine.cpp
+    support/probes.cpp
+    installer/afterinstall.cpp)
 target_include_directories(bootstrap PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(bootstrap PRIVATE ${PRODUCT_COMPILE_OPTIONS})
 target_compile_definitions(bootstrap PUBLIC ${PRODUCT_DEFINITIONS})

@@ -70,6 +70,7 @@ add_executable(windows_tests
     tests/win/staging_test.cpp
     tests/win/engine_test.cpp
     tests/win/cabinet_test.cpp
+    tests/win/probes_test.cpp
     tests/win/test_resources.rc)
 target_include_directories(windows_tests PRIVATE ${CMAKE_BINARY_DIR}/test-resources)
 target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)

@@ -109,9 +109,11 @@ endfunction()
 # The OnVersion52 suite runs in the copy of the program that the prefix
 # reports as version 5.2. EngineGate reads the system's msi.dll, which an
 # end-to-end case replaces for a while. CabinetWriter writes into the kit
-# folder and uses the cabinet event, as the end-to-end cases do.
-set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate CabinetWriter)
-foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp)
+# folder and uses the cabinet event, and VendorKey the vendor and kit keys
+# under HKLM, as the end-to-end cases do.
+set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate CabinetWriter VendorKey)
+foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
+               tests/win/probes_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)

@@ -1,6 +1,6 @@
 #include "installer/command.h"
 
-#include "app/options.h"
+#include "support/language.h"
 #include "support/text.h"
 
 int IsEngineVersionAccepted(unsigned long versionMS, unsigned long versionLS)

@@ -16,6 +16,17 @@
 //   event: set|not set after <ms> ms
 //   <name>.cab: ok|missing|differs|unexpected|absent   (in table order)
 //   order: table|not table        (last-write times of the staged cabinets)
+// It can also leave behind what an installed package leaves. Runs are
+// numbered by the lines in the log, this run's included:
+//   FAKE_MSIEXEC_EXIT_<n>        exit code of run n (before FAKE_MSIEXEC_EXIT)
+//   FAKE_MSIEXEC_STATUS_<n>      "InstallStatus" text that run n (or, without
+//   FAKE_MSIEXEC_STATUS          the number, every run) writes in the vendor
+//                                key HKLM "Software\Tovimark"; stored as the
+//                                runtime package stores it, without its NUL,
+//                                unless FAKE_MSIEXEC_STATUS_NUL is set
+//   FAKE_MSIEXEC_KIT_HOME        on the first run: this folder is created,
+//   FAKE_MSIEXEC_KIT_FILES       holding the comma-separated files named, and
+//                                registered as "OrvaHome" of the kit key
 #include <windows.h>
 
 #include <stdlib.h>
@@ -26,17 +37,24 @@
 #include "installer/engine.h"
 #include "staging/cabinets.h"
 
-static void AppendToLog(const char *commandLine)
+static int LogPath(char path[MAX_PATH])
 {
-    char path[MAX_PATH];
     DWORD length = GetEnvironmentVariableA("FAKE_MSIEXEC_LOG", path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) {
         length = GetModuleFileNameA(NULL, path, MAX_PATH);
         char *slash = strrchr(path, '\\');
         if (length == 0 || length >= MAX_PATH || slash == NULL || slash + 10 >= path + MAX_PATH)
-            return;
+            return 0;
         strcpy(slash + 1, "calls.txt");
     }
+    return 1;
+}
+
+static void AppendToLog(const char *commandLine)
+{
+    char path[MAX_PATH];
+    if (!LogPath(path))
+        return;
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
@@ -187,6 +205,100 @@ static void PlayPackageSide(const char *commandLine, DWORD waitMs)
     DWORD written;
     WriteFile(out, report.data(), (DWORD)report.size(), &written, NULL);
     CloseHandle(out);
+// The number of this run: the lines in the log, which this run has just added to.
+static int RunNumber(void)
+{
+    char path[MAX_PATH];
+    if (!LogPath(path))
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int lines = 0;
+    char chunk[4096];
+    DWORD count;
+    while (ReadFile(file, chunk, sizeof(chunk), &count, NULL) && count > 0) {
+        for (DWORD i = 0; i < count; i++)
+            lines += chunk[i] == '\n';
+    }
+    CloseHandle(file);
+    return lines;
+}
+
+// The variable "<name>_<run>" if set, else "<name>", into `value`. 0 when
+// neither is set (or the value does not fit).
+static int RunSetting(const char *name, int run, char *value, DWORD size)
+{
+    char perRun[64];
+    wsprintfA(perRun, "%.40s_%d", name, run);
+    DWORD length = GetEnvironmentVariableA(perRun, value, size);
+    if (length == 0 || length >= size)
+        length = GetEnvironmentVariableA(name, value, size);
+    return length != 0 && length < size;
+}
+
+// Stores `text` as a REG_SZ value of HKLM `keyPath`, with its NUL or without.
+// Without it, the byte after the letters must not be 0 in what is handed
+// over, or the registry stores the NUL anyway.
+static void StoreMachineString(const char *keyPath, const char *name, const char *text, int withNul)
+{
+    static char data[2048];
+    size_t length = strlen(text);
+    if (length + 2 > sizeof(data))
+        return;
+    memcpy(data, text, length);
+    data[length] = withNul ? '\0' : 'x';
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)data, (DWORD)(length + (withNul ? 1 : 0)));
+    RegCloseKey(key);
+}
+
+// The kit home as the kit package leaves it: the folder, the files named in
+// FAKE_MSIEXEC_KIT_FILES (each holding its own name), and "OrvaHome".
+static void CreateKitHome(void)
+{
+    static char home[1024], files[1024], path[2048];
+    DWORD length = GetEnvironmentVariableA("FAKE_MSIEXEC_KIT_HOME", home, sizeof(home));
+    if (length == 0 || length >= sizeof(home))
+        return;
+    CreateDirectoryA(home, NULL);
+    length = GetEnvironmentVariableA("FAKE_MSIEXEC_KIT_FILES", files, sizeof(files));
+    if (length == 0 || length >= sizeof(files))
+        files[0] = '\0';
+    for (char *name = strtok(files, ","); name != NULL; name = strtok(NULL, ",")) {
+        wsprintfA(path, "%.1000s\\%.1000s", home, name);
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        DWORD written;
+        WriteFile(file, name, (DWORD)strlen(name), &written, NULL);
+        CloseHandle(file);
+    }
+    StoreMachineString("SOFTWARE\\Tovimark\\Orva Development Kit\\4.2.0_17", "OrvaHome", home, 1);
+}
+
+// What the installed package leaves behind on run `run`.
+static void LeaveInstalledState(int run)
+{
+    static char status[1024];
+    char nul[8];
+    if (RunSetting("FAKE_MSIEXEC_STATUS", run, status, sizeof(status)))
+        StoreMachineString("Software\\Tovimark", "InstallStatus", status,
+                           GetEnvironmentVariableA("FAKE_MSIEXEC_STATUS_NUL", nul, sizeof(nul)) != 0);
+    if (run == 1)
+        CreateKitHome();
+}
+
+// Ends the process with FAKE_MSIEXEC_EXIT_<run> when that is set.
+static void ExitWithCodeOfRun(int run)
+{
+    char name[64], value[64];
+    wsprintfA(name, "FAKE_MSIEXEC_EXIT_%d", run);
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
+    if (length != 0 && length < sizeof(value))
+        ExitProcess((DWORD)strtoul(value, NULL, 0));
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -199,6 +311,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         PlayPackageSide(commandLine, (DWORD)strtoul(value, NULL, 0));
     if (GetEnvironmentVariableA("FAKE_MSIEXEC_PASSTHROUGH", value, sizeof(value)) != 0)
         ExitProcess(RunSystemMsiexec(ArgumentsOf(commandLine)));
+    int run = RunNumber();
+    LeaveInstalledState(run);
+    ExitWithCodeOfRun(run);
     DWORD length = GetEnvironmentVariableA("FAKE_MSIEXEC_EXIT", value, sizeof(value));
     ExitProcess(length != 0 && length < sizeof(value) ? (DWORD)strtoul(value, NULL, 0) : 0);
 }

@@ -240,4 +240,233 @@ case_engine_that_exits_at_once_leaves_every_cabinet_whole() {
     for name in $CABINETS; do
         cmp -s "$payload/$name" "$KIT_DIR/$name" || fail "$name is not whole after the run"
     done
+# After the engine run: the reinstall request and the silent follow-ups. The
+# stand-in plays the installed package (see tools/fake_msiexec.cpp). Each
+# case starts and ends without the vendor key and the kit home.
+VENDOR_KEY='HKLM\Software\Tovimark'
+KIT_HOME_WIN='C:\Orva Kit Home'
+KIT_HOME="$DRIVE_C/Orva Kit Home"
+KIT_FILES='hux.msi,orvadb.msi,hux1041.MST,hux2052.MST'
+
+clear_installed_state() {
+    wine reg delete "$VENDOR_KEY" /f >/dev/null 2>&1
+    rm -rf "$KIT_HOME"
+}
+
+# The InstallStatus data as reg shows it, <none>, or what went wrong.
+install_status() {
+    local out
+    if ! out=$(wine reg query "$VENDOR_KEY" /v InstallStatus 2>&1 | tr -d '\r'); then
+        case $out in
+        *'Unable to find'*) echo '<none>' ;;
+        *) echo "<reg query failed: $out>" ;;
+        esac
+        return
+    fi
+    sed -n 's/^ *InstallStatus    REG_SZ    //p' <<<"$out"
+}
+
+vendor_key_exists() { wine reg query "$VENDOR_KEY" >/dev/null 2>&1; }
+
+# The files of the kit home, comma-separated in name order, or <none>.
+kit_home_files() {
+    [ -d "$KIT_HOME" ] || { echo '<none>'; return; }
+    ls "$KIT_HOME" | sort | paste -sd, -
+}
+
+# The engine command lines after the first (the main run).
+later_calls() { tail -n +2 <<<"$CALL"; }
+
+case_reinstall_request_reruns_the_main_command() {
+    local form
+    for form in bare nul; do
+        clear_installed_state
+        local nul=()
+        [ $form = nul ] && nul=(FAKE_MSIEXEC_STATUS_NUL=1)
+        run_installer "$PRODUCT" "/lang=1041" FAKE_MSIEXEC_STATUS_1=reinstall "${nul[@]}" \
+            FAKE_MSIEXEC_EXIT_1=1603 FAKE_MSIEXEC_EXIT_2=3010
+        expect_eq "exit code ($form)" 3010 "$EXIT"
+        local main
+        main=$(engine_command ' TRANSFORMS=:1041  WRAPPER=1')
+        expect_eq "engine calls ($form)" "$main"$'\n'"$main" "$CALL"
+        expect_eq "InstallStatus after the rerun ($form)" '<none>' "$(install_status)"
+        vendor_key_exists && fail "the emptied vendor key stayed ($form)"
+    done
+    clear_installed_state
+}
+
+# Texts of 512 bytes and more fill the status buffer: never read past it.
+case_other_status_texts_give_no_rerun() {
+    local text form long
+    long="reinstall$(printf 'x%.0s' $(seq 600))"
+    while IFS='|' read -r text form; do
+        text=${text//\{long\}/"$long"}
+        text=${text//\{511\}/"${long:0:511}"}
+        text=${text//\{512\}/"${long:0:512}"}
+        clear_installed_state
+        local nul=()
+        [ "$form" = nul ] && nul=(FAKE_MSIEXEC_STATUS_NUL=1)
+        run_installer "$PRODUCT" "" FAKE_MSIEXEC_STATUS="$text" "${nul[@]}" FAKE_MSIEXEC_EXIT=1603
+        expect_eq "exit code for [${text:0:20}] ($form)" 1603 "$EXIT"
+        expect_eq "engine calls for [${text:0:20}] ($form)" "$(engine_command '  WRAPPER=1')" "$CALL"
+        expect_eq "InstallStatus kept for [${text:0:20}] ($form)" "$text" "$(install_status)"
+    done <<'CASES'
+Reinstall|bare
+Reinstall|nul
+exists|bare
+exists|nul
+reinstal|bare
+reinstalll|nul
+{511}|nul
+{512}|bare
+{long}|bare
+{long}|nul
+CASES
+    clear_installed_state
+    run_installer "$PRODUCT" "" FAKE_MSIEXEC_EXIT=1602
+    expect_eq "exit code without a vendor key" 1602 "$EXIT"
+    expect_eq "engine calls without a vendor key" "$(engine_command '  WRAPPER=1')" "$CALL"
+}
+
+case_a_rerun_that_asks_again_gives_no_third_run() {
+    clear_installed_state
+    run_installer "$PRODUCT" "" FAKE_MSIEXEC_STATUS=reinstall FAKE_MSIEXEC_EXIT_1=1 FAKE_MSIEXEC_EXIT_2=2
+    expect_eq "exit code" 2 "$EXIT"
+    local main
+    main=$(engine_command '  WRAPPER=1')
+    expect_eq "engine calls" "$main"$'\n'"$main" "$CALL"
+    expect_eq "InstallStatus left for the next start" reinstall "$(install_status)"
+    clear_installed_state
+}
+
+# The follow-up command lines per command tail: the runtime package's, then
+# the database package's. {rt} and {db} stand for the quoted engine and
+# package paths of each, {q} for the runtime's quiet options, {home} for the
+# kit home.
+follow_up_line() {
+    local line=$1 engine='"C:\fakeengine\msiexec.exe" /i'
+    line=${line//\{rt\}/"$engine \"$KIT_HOME_WIN\\hux.msi\""}
+    line=${line//\{db\}/"$engine \"$KIT_HOME_WIN\\orvadb.msi\" /qn"}
+    line=${line//\{q\}/"/qn ADDLOCAL=ALL SDKSILENT=1"}
+    printf '%s' "${line//\{home\}/"$KIT_HOME_WIN"}"
+}
+
+case_silent_follow_ups_install_from_the_kit_home() {
+    local tail runtime database
+    while IFS='|' read -r tail runtime database; do
+        clear_installed_state
+        run_installer "$PRODUCT" "$tail" FAKE_MSIEXEC_KIT_HOME="$KIT_HOME_WIN" FAKE_MSIEXEC_KIT_FILES="$KIT_FILES" \
+            FAKE_MSIEXEC_EXIT_1=3010 FAKE_MSIEXEC_EXIT_2=1603 FAKE_MSIEXEC_EXIT_3=1603
+        expect_eq "exit code for [$tail]" 3010 "$EXIT"
+        expect_eq "follow-ups for [$tail]" "$(follow_up_line "$runtime")"$'\n'"$(follow_up_line "$database")" \
+            "$(later_calls)"
+        expect_eq "kit home after [$tail]" "" "$(kit_home_files)"
+    done <<'CASES'
+/s|{rt} {q}|{db}
+/lang=1041 /s /INSTALLDIRPUBHUX=D:\rt /INSTALLDIRORVADB=D:\db|{rt} TRANSFORMS="{home}\hux1041.MST" {q} INSTALLDIR=D:\rt|{db} INSTALLDIR=D:\db
+/s /lang=2052 "/INSTALLDIRPUBHUX=C:\Program Files\rt" "/INSTALLDIRORVADB=C:\Orva DB"|{rt} TRANSFORMS="{home}\hux2052.MST" {q} INSTALLDIR=C:\Program Files\rt|{db} INSTALLDIR=C:\Orva DB
+/s "/INSTALLDIRPUBHUX=\"C:\Program Files\rt\"" "/INSTALLDIRORVADB=\"C:\Orva DB\""|{rt} {q} INSTALLDIR="C:\Program Files\rt"|{db} INSTALLDIR="C:\Orva DB"
+/s /INSTALLDIRPUBHUX=D:\one /INSTALLDIRORVADB=D:\db1 /lang=2052 /INSTALLDIRPUBHUX=D:\two /INSTALLDIRORVADB=D:\db2 /lang=1041|{rt} TRANSFORMS="{home}\hux1041.MST" {q} INSTALLDIR=D:\two|{db} INSTALLDIR=D:\db2
+CASES
+    clear_installed_state
+}
+
+# Only the packages present are installed; the four files go whichever of
+# them were there, and nothing else in the kit home is touched.
+case_follow_ups_for_a_partial_kit_home() {
+    local files runtime database expected
+    while IFS='|' read -r files runtime database; do
+        clear_installed_state
+        run_installer "$PRODUCT" "/s /lang=2052" FAKE_MSIEXEC_KIT_HOME="$KIT_HOME_WIN" FAKE_MSIEXEC_KIT_FILES="$files"
+        expected=$( (follow_up_line "$runtime"; echo; follow_up_line "$database") | sed '/^$/d')
+        expect_eq "exit code with [$files]" 0 "$EXIT"
+        expect_eq "follow-ups with [$files]" "$expected" "$(later_calls)"
+        case ",$files," in
+        *,notes.txt,*)
+            expect_eq "kit home after [$files]" notes.txt "$(kit_home_files)"
+            expect_eq "notes.txt after [$files]" notes.txt "$(cat "$KIT_HOME/notes.txt")" ;;
+        *) expect_eq "kit home after [$files]" "" "$(kit_home_files)" ;;
+        esac
+    done <<'CASES'
+hux.msi|{rt} TRANSFORMS="{home}\hux2052.MST" {q}|
+orvadb.msi||{db}
+hux1041.MST,hux2052.MST||
+hux.msi,hux2052.MST,notes.txt|{rt} TRANSFORMS="{home}\hux2052.MST" {q}|
+orvadb.msi,hux1041.MST,notes.txt||{db}
+notes.txt||
+||
+CASES
+    clear_installed_state
+}
+
+case_follow_ups_need_s_and_a_registered_kit_home() {
+    clear_installed_state
+    run_installer "$PRODUCT" "/qn" FAKE_MSIEXEC_KIT_HOME="$KIT_HOME_WIN" FAKE_MSIEXEC_KIT_FILES="$KIT_FILES"
+    expect_eq "engine calls without /s" "$(engine_command ' /qn  WRAPPER=1')" "$CALL"
+    expect_eq "kit home without /s" hux.msi,hux1041.MST,hux2052.MST,orvadb.msi "$(kit_home_files)"
+
+    run_installer "$PRODUCT" "/S" # not silent: options are case-sensitive
+    expect_eq "engine calls with /S" "$(engine_command ' /S  WRAPPER=1')" "$CALL"
+    expect_eq "kit home with /S" hux.msi,hux1041.MST,hux2052.MST,orvadb.msi "$(kit_home_files)"
+
+    wine reg delete "$VENDOR_KEY\\Orva Development Kit\\4.2.0_17" /v OrvaHome /f >/dev/null 2>&1
+    run_installer "$PRODUCT" "/s"
+    expect_eq "engine calls without OrvaHome" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
+    expect_eq "kit home without OrvaHome" hux.msi,hux1041.MST,hux2052.MST,orvadb.msi "$(kit_home_files)"
+    clear_installed_state
+}
+
+case_follow_ups_run_after_a_rerun() {
+    clear_installed_state
+    run_installer "$PRODUCT" "/s /INSTALLDIRORVADB=D:\\db" FAKE_MSIEXEC_STATUS_1=reinstall \
+        FAKE_MSIEXEC_KIT_HOME="$KIT_HOME_WIN" FAKE_MSIEXEC_KIT_FILES="$KIT_FILES" \
+        FAKE_MSIEXEC_EXIT_1=1603 FAKE_MSIEXEC_EXIT_2=0 FAKE_MSIEXEC_EXIT_3=1 FAKE_MSIEXEC_EXIT_4=1
+    local main
+    main=$(engine_command '  /qn WRAPPER=1')
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine calls" "$main"$'\n'"$main"$'\n'"$(follow_up_line '{rt} {q}')"$'\n'"$(follow_up_line '{db} INSTALLDIR=D:\db')" \
+        "$CALL"
+    expect_eq "InstallStatus" '<none>' "$(install_status)"
+    expect_eq "kit home" "" "$(kit_home_files)"
+    clear_installed_state
+}
+
+# A follow-up command or kit-home path that would not fit its 1024 bytes is
+# never used cut: the command is not run, the path is neither probed nor
+# deleted, and the phase goes on.
+case_follow_ups_that_would_not_fit_are_left_out() {
+    local long
+    long=$(printf 'r%.0s' $(seq 1000))
+    clear_installed_state
+    run_installer "$PRODUCT" "/s /INSTALLDIRPUBHUX=C:\\$long /INSTALLDIRORVADB=D:\\db" \
+        FAKE_MSIEXEC_KIT_HOME="$KIT_HOME_WIN" FAKE_MSIEXEC_KIT_FILES="$KIT_FILES"
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "follow-ups" "$(follow_up_line '{db} INSTALLDIR=D:\db')" "$(later_calls)"
+    expect_eq "kit home" "" "$(kit_home_files)"
+
+    # A kit home that fits its buffer (1016 characters) but none of its file
+    # paths: nothing is run.
+    clear_installed_state
+    wine reg add "$VENDOR_KEY\\Orva Development Kit\\4.2.0_17" /v OrvaHome /t REG_SZ /d "C:\\$long${long:0:13}" \
+        /f >/dev/null 2>&1
+    run_installer "$PRODUCT" "/s"
+    expect_eq "exit code with an overlong kit home" 0 "$EXIT"
+    expect_eq "engine calls with an overlong kit home" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
+    clear_installed_state
+}
+
+# The rerun asked for by the package starts after the worker has finished:
+# its wait on the event returns at once.
+case_rerun_finds_the_cabinet_event_already_set() {
+    local payload="$CABINET_PAYLOADS/all"
+    clear_installed_state
+    remove_staged_cabinets
+    run_installer "$CABS_PRODUCT" "" FAKE_MSIEXEC_WAIT_CABINETS=60000 FAKE_MSIEXEC_STATUS_1=reinstall \
+        FAKE_MSIEXEC_EXPECT_DIR="$(winepath -w "$payload")"
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine runs" 2 "$(wc -l <<<"$CALL")"
+    wait_for_report
+    expect_eq "what the rerun saw" "event at start: set
+$(whole_cabinets_report "$payload")" "$(sed -n '/^done$/,$p' <<<"$REPORT_TEXT" | sed 1d)"
+    clear_installed_state
 }

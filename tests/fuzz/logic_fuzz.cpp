@@ -1,6 +1,7 @@
 // libFuzzer target over the deciding logic: arbitrary command lines through
 // option translation and command composition, arbitrary folders through the
-// staging-base check. Built with AddressSanitizer, so any write or read past
+// staging-base check, and the follow-up commands, the reinstall test and the
+// registry string test over the same input. Built with AddressSanitizer, so any write or read past
 // a fixed buffer ends the run; the checks below catch cut or unterminated
 // results that stay inside the buffers.
 #include <stddef.h>
@@ -13,7 +14,9 @@
 
 #include "app/options.h"
 #include "installer/command.h"
+#include "installer/followup.h"
 #include "staging/layout.h"
+#include "support/regstring.h"
 #include "support/text.h"
 
 static void Check(bool condition)
@@ -62,5 +65,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     IsUsableDataFolder(options.orvadbFolder);
+
+    // The follow-ups, with the property string standing in for a kit home.
+    char runtime[FOLLOWUP_BUFFER_SIZE];
+    char database[FOLLOWUP_BUFFER_SIZE];
+    if (ComposeRuntimeCommand(runtime, sizeof(runtime), msiexec, options.orvadbFolder, options.properties,
+                              options.language, options.pubhuxFolder))
+        Check(strlen(runtime) < sizeof(runtime) && strstr(runtime, options.pubhuxFolder) != NULL);
+    else
+        Check(runtime[0] == '\0');
+    if (ComposeDatabaseCommand(database, sizeof(database), msiexec, options.properties, options.orvadbFolder))
+        Check(strlen(database) < sizeof(database));
+    else
+        Check(database[0] == '\0');
+
+    // The raw input as a status buffer and as registry data of every type.
+    const std::string request("reinstall\0", 10);
+    Check(IsReinstallRequest(input.data(), input.size()) == (input.compare(0, 10, request) == 0));
+    // Reported counts within the data, at its end, and beyond it (ERROR_MORE_DATA).
+    for (unsigned long type : {0UL, 1UL, 2UL, 4UL, 7UL}) {
+        for (unsigned long count : {size / 2, size, size + 7}) {
+            long status = count > size ? 234 : 0;
+            long result = CheckRegistryString(status, type, count, input.data(), (unsigned long)size);
+            Check(result == 0 || result == 13 || result == 234);
+        }
+    }
     return 0;
 }
