@@ -265,3 +265,66 @@ case_bootstrap_cabinet_left_out_fails_with_1603() {
     expect_eq "OrvaHome" "" "$(reg_value "$KIT_KEY" OrvaHome)"
     kit_reset
 }
+case_bootstrap_silent_install_installs_the_whole_kit() {
+    kit_reset
+    run_real "$PRODUCT" "/s"
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine commands" "$(engine_command '  /qn WRAPPER=1')
+$(follow_up_command '')" "$CALL"
+    expect_kit_installed "silent"
+    expect_staged "$SAMPLE_PAYLOAD"
+    kit_reset
+}
+
+case_bootstrap_language_picks_both_transforms() {
+    local locale language
+    while IFS='|' read -r locale language; do
+        kit_reset
+        run_real "$PRODUCT" "/s" LANG="$locale"
+        expect_eq "exit code under $locale" 0 "$EXIT"
+        expect_eq "engine commands under $locale" "$(engine_command " TRANSFORMS=:$language  /qn WRAPPER=1")
+$(follow_up_command " TRANSFORMS=\"$KIT_HOME_WIN\\hux$language.MST\"")" "$CALL"
+        expect_eq "KitLanguage under $locale" "$language" "$(reg_value "$KIT_KEY" KitLanguage)"
+        expect_eq "RuntimeLanguage under $locale" "$language" "$(reg_value "$RUNTIME_KEY" RuntimeLanguage)"
+        expect_kit_installed "$locale"
+    done <<'CASES'
+ja_JP.UTF-8|1041
+zh_CN.UTF-8|2052
+CASES
+    kit_reset
+}
+
+# The runtime is present but its registration is gone, so the kit ships it and
+# a full-UI run launches it; its answer decides whether the bootstrap reruns.
+# On the installed kit the rerun fails on request, so its code shows.
+case_bootstrap_reinstall_request_reruns_the_main_command() {
+    local answer runs code tail
+    cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
+    while IFS='|' read -r answer runs code; do
+        kit_reset
+        run_engine 120000 '/i C:\hux.msi /qn'
+        wine reg delete "$RUNTIME_KEY" /v RuntimeHome /f >/dev/null 2>&1
+        tail="HUXANSWER=$answer ORVA_FAIL_WHEN_INSTALLED=1"
+        run_real "$PRODUCT" "$tail"
+        expect_eq "exit code for $answer" "$code" "$EXIT"
+        expect_eq "engine runs for $answer" "$runs" "$(grep -c . <<<"$CALL")"
+        expect_eq "engine command for $answer" "$(engine_command " $tail  WRAPPER=1")" "$(head -n 1 <<<"$CALL")"
+        [ "$runs" = 1 ] || expect_eq "rerun command" "$(head -n 1 <<<"$CALL")" "$(tail -n 1 <<<"$CALL")"
+    done <<'CASES'
+reinstall|2|1603
+exists|1|0
+CASES
+    expect_eq "InstallStatus after exists" "exists" "$(reg_value "$VENDOR_KEY" InstallStatus)"
+    rm -f "$DRIVE_C/hux.msi"
+    kit_reset
+}
+
+case_bootstrap_large_kit_installs_silently() {
+    kit_reset
+    run_real "$WIN_BUILD/pmx-large.exe" "/s"
+    expect_eq "exit code" 0 "$EXIT"
+    expect_kit_installed "large"
+    cmp -s "$KIT_HOME/src.zip" "$LARGE_PAYLOAD.work/files/src.zip" || fail "the large source archive differs"
+    expect_staged "$LARGE_PAYLOAD"
+    kit_reset
+}
