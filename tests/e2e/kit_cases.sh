@@ -7,14 +7,14 @@ KIT_CODE='{9E4B2C71-3A58-4D06-B1F7-6C2D8E0A4217}'
 RUNTIME_CODE='{3C1E8A52-7D04-4B6F-8E21-9A5B0C4D4217}'
 SAMPLE_PAYLOAD="$WIN_BUILD/../sample-payload"
 SAMPLE_RUNTIME="$WIN_BUILD/../sample-payload.work/files/hux.msi"
-KIT_HOME="$DRIVE_C/Program Files/Tovimark/Orva Development Kit 4.2.0_17"
+SAMPLE_HOME="$DRIVE_C/Program Files/Tovimark/Orva Development Kit 4.2.0_17"
 RUNTIME_HOME="$DRIVE_C/Program Files/Tovimark/Orva Runtime 4.2.0_17"
 KIT_KEY='HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17'
 RUNTIME_KEY='HKLM\SOFTWARE\Tovimark\Orva Runtime\4.2.0_17'
-VENDOR_KEY='HKLM\SOFTWARE\Tovimark'
+SAMPLE_VENDOR_KEY='HKLM\SOFTWARE\Tovimark'
 STAGING_ROOT="$DRIVE_C/users/$WINE_USER/AppData/LocalLow/Qel"
 SYSTEM_MSIEXEC='C:\windows\system32\msiexec.exe'
-KIT_HOME_FILES=(hux.msi hux1041.MST hux2052.MST orvadb.msi)
+SAMPLE_HOME_FILES=(hux.msi hux1041.MST hux2052.MST orvadb.msi)
 
 # reg_value <key> <name>: the value's data, or nothing when it is absent.
 reg_value() {
@@ -45,12 +45,12 @@ stage_sample() {
     cp "$SAMPLE_PAYLOAD"/* "$KIT_DIR/"
 }
 
-# Uninstalls the kit and the runtime, removes what the runtime left in the
-# vendor key and the staging folders.
+# Uninstalls the kit and the runtime, removes the vendor key (with what the
+# runtime left in it) and the staging folders.
 kit_reset() {
     run_engine 120000 "/x $KIT_CODE /qn"
     run_engine 120000 "/x $RUNTIME_CODE /qn"
-    wine reg delete "$VENDOR_KEY" /v InstallStatus /f >/dev/null 2>&1
+    wine reg delete "$SAMPLE_VENDOR_KEY" /f >/dev/null 2>&1
     rm -rf "$STAGING_ROOT"
 }
 
@@ -91,9 +91,9 @@ case_kit_silent_install_leaves_the_runtime_for_the_bootstrap() {
     expect_eq "exit code" 0 "$EXIT"
     for file in demo/demo-basic.zip demo/demo-advanced.zip src.zip tools.zip hux.msi hux1041.MST hux2052.MST \
         bin/unpack.exe NOTICE.txt bin/orvareg.dll; do
-        expect_file "$KIT_HOME/$file"
+        expect_file "$SAMPLE_HOME/$file"
     done
-    expect_no_file "$KIT_HOME/orvadb.msi"
+    expect_no_file "$SAMPLE_HOME/orvadb.msi"
     expect_eq "OrvaHome" 'C:\Program Files\Tovimark\Orva Development Kit 4.2.0_17\' "$(reg_value "$KIT_KEY" OrvaHome)"
     expect_eq "runtime registered" "" "$(reg_value "$RUNTIME_KEY" RuntimeHome)"
     kit_reset
@@ -114,8 +114,8 @@ case_kit_full_ui_installs_the_runtime_in_the_chosen_language() {
         expect_eq "KitLanguage for $language" "$language" "$(reg_value "$KIT_KEY" KitLanguage)"
         expect_eq "RuntimeLanguage for $language" "$language" "$(reg_value "$RUNTIME_KEY" RuntimeLanguage)"
         expect_file "$RUNTIME_HOME/runtime.txt"
-        for file in "${KIT_HOME_FILES[@]}"; do expect_no_file "$KIT_HOME/$file"; done
-        expect_file "$KIT_HOME/NOTICE.txt"
+        for file in "${SAMPLE_HOME_FILES[@]}"; do expect_no_file "$SAMPLE_HOME/$file"; done
+        expect_file "$SAMPLE_HOME/NOTICE.txt"
         kit_reset
     done
 }
@@ -135,12 +135,12 @@ case_kit_runtime_records_the_reinstall_answer() {
     cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
     run_engine 120000 '/i C:\hux.msi /qn'
     expect_eq "runtime install" 0 "$EXIT"
-    expect_eq "InstallStatus after the first install" "" "$(reg_value "$VENDOR_KEY" InstallStatus)"
+    expect_eq "InstallStatus after the first install" "" "$(reg_value "$SAMPLE_VENDOR_KEY" InstallStatus)"
     while IFS='|' read -r answer expected; do
-        wine reg delete "$VENDOR_KEY" /v InstallStatus /f >/dev/null 2>&1
+        wine reg delete "$SAMPLE_VENDOR_KEY" /v InstallStatus /f >/dev/null 2>&1
         run_engine 120000 "/i C:\\hux.msi /qn$answer"
         expect_eq "exit code for [$answer]" 0 "$EXIT"
-        expect_eq "InstallStatus for [$answer]" "$expected" "$(reg_value "$VENDOR_KEY" InstallStatus)"
+        expect_eq "InstallStatus for [$answer]" "$expected" "$(reg_value "$SAMPLE_VENDOR_KEY" InstallStatus)"
         [ -z "$expected" ] || expect_eq "InstallStatus as regedit exports it, for [$answer]" \
             "\"InstallStatus\"=\"${expected%?}\"" "$(exported_install_status)"
     done <<'CASES'
@@ -151,7 +151,7 @@ case_kit_runtime_records_the_reinstall_answer() {
 CASES
     rm -f "$DRIVE_C/hux.msi"
     kit_reset
-    expect_eq "InstallStatus after uninstall" "" "$(reg_value "$VENDOR_KEY" InstallStatus)"
+    expect_eq "InstallStatus after uninstall" "" "$(reg_value "$SAMPLE_VENDOR_KEY" InstallStatus)"
 }
 
 # On a full uninstall and on a cancelled setup the package empties the kit
@@ -192,7 +192,7 @@ case_kit_missing_cabinet_fails_the_install() {
     run_engine 120000 "/i \"$WIN_PACKAGE\" /qn"
     expect_eq "exit code without sz420170.cab" 1603 "$EXIT"
     expect_eq "OrvaHome after the failure" "" "$(reg_value "$KIT_KEY" OrvaHome)"
-    expect_no_file "$KIT_HOME/NOTICE.txt"
+    expect_no_file "$SAMPLE_HOME/NOTICE.txt"
     kit_reset
 }
 
@@ -200,7 +200,7 @@ case_kit_missing_cabinet_fails_the_install() {
 # event and runs the follow-ups; Wine's msiexec does the installs behind the
 # recording stand-in.
 
-KIT_HOME_WIN='C:\Program Files\Tovimark\Orva Development Kit 4.2.0_17\'
+SAMPLE_HOME_WIN='C:\Program Files\Tovimark\Orva Development Kit 4.2.0_17\'
 LARGE_PAYLOAD="$WIN_BUILD/../sample-payload-large"
 
 run_real() { # <exe> <command tail> [VAR=value ...]
@@ -211,20 +211,20 @@ run_real() { # <exe> <command tail> [VAR=value ...]
 
 # The follow-up command for the runtime, after the package path.
 follow_up_command() { # <transform part>
-    printf '"%s" /i "%s\\hux.msi"%s /qn ADDLOCAL=ALL SDKSILENT=1' "$WIN_ENGINE" "$KIT_HOME_WIN" "$1"
+    printf '"%s" /i "%s\\hux.msi"%s /qn ADDLOCAL=ALL SDKSILENT=1' "$WIN_ENGINE" "$SAMPLE_HOME_WIN" "$1"
 }
 
 expect_kit_installed() { # <what>: a file of every cabinet that holds files
     local file
     for file in demo/demo-basic.zip src.zip tools.zip bin/unpack.exe NOTICE.txt bin/orvareg.dll; do
-        expect_file "$KIT_HOME/$file"
+        expect_file "$SAMPLE_HOME/$file"
     done
-    expect_eq "OrvaHome ($1)" "$KIT_HOME_WIN" "$(reg_value "$KIT_KEY" OrvaHome)"
+    expect_eq "OrvaHome ($1)" "$SAMPLE_HOME_WIN" "$(reg_value "$KIT_KEY" OrvaHome)"
     # sj420170.cab: the runtime package, installed and then deleted.
     expect_file "$RUNTIME_HOME/runtime.txt"
     expect_eq "runtime registered ($1)" 'C:\Program Files\Tovimark\Orva Runtime 4.2.0_17\' \
         "$(reg_value "$RUNTIME_KEY" RuntimeHome)"
-    for file in "${KIT_HOME_FILES[@]}"; do expect_no_file "$KIT_HOME/$file"; done
+    for file in "${SAMPLE_HOME_FILES[@]}"; do expect_no_file "$SAMPLE_HOME/$file"; done
 }
 
 expect_staged() { # <payload dir>: the package and the eight cabinets stay in place
@@ -283,7 +283,7 @@ case_bootstrap_language_picks_both_transforms() {
         run_real "$PRODUCT" "/s" LANG="$locale"
         expect_eq "exit code under $locale" 0 "$EXIT"
         expect_eq "engine commands under $locale" "$(engine_command " TRANSFORMS=:$language  /qn WRAPPER=1")
-$(follow_up_command " TRANSFORMS=\"$KIT_HOME_WIN\\hux$language.MST\"")" "$CALL"
+$(follow_up_command " TRANSFORMS=\"$SAMPLE_HOME_WIN\\hux$language.MST\"")" "$CALL"
         expect_eq "KitLanguage under $locale" "$language" "$(reg_value "$KIT_KEY" KitLanguage)"
         expect_eq "RuntimeLanguage under $locale" "$language" "$(reg_value "$RUNTIME_KEY" RuntimeLanguage)"
         expect_kit_installed "$locale"
@@ -314,7 +314,7 @@ case_bootstrap_reinstall_request_reruns_the_main_command() {
 reinstall|2|1603
 exists|1|0
 CASES
-    expect_eq "InstallStatus after exists" "exists" "$(reg_value "$VENDOR_KEY" InstallStatus)"
+    expect_eq "InstallStatus after exists" "exists" "$(reg_value "$SAMPLE_VENDOR_KEY" InstallStatus)"
     rm -f "$DRIVE_C/hux.msi"
     kit_reset
 }
@@ -324,7 +324,7 @@ case_bootstrap_large_kit_installs_silently() {
     run_real "$WIN_BUILD/pmx-large.exe" "/s"
     expect_eq "exit code" 0 "$EXIT"
     expect_kit_installed "large"
-    cmp -s "$KIT_HOME/src.zip" "$LARGE_PAYLOAD.work/files/src.zip" || fail "the large source archive differs"
+    cmp -s "$SAMPLE_HOME/src.zip" "$LARGE_PAYLOAD.work/files/src.zip" || fail "the large source archive differs"
     expect_staged "$LARGE_PAYLOAD"
     kit_reset
 }
