@@ -205,6 +205,8 @@ static void PlayPackageSide(const char *commandLine, DWORD waitMs)
     DWORD written;
     WriteFile(out, report.data(), (DWORD)report.size(), &written, NULL);
     CloseHandle(out);
+}
+
 // The number of this run: the lines in the log, which this run has just added to.
 static int RunNumber(void)
 {

@@ -240,6 +240,8 @@ case_engine_that_exits_at_once_leaves_every_cabinet_whole() {
     for name in $CABINETS; do
         cmp -s "$payload/$name" "$KIT_DIR/$name" || fail "$name is not whole after the run"
     done
+}
+
 # After the engine run: the reinstall request and the silent follow-ups. The
 # stand-in plays the installed package (see tools/fake_msiexec.cpp). Each
 # case starts and ends without the vendor key and the kit home.
