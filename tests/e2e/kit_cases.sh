@@ -98,6 +98,17 @@ case_kit_silent_install_leaves_the_runtime_for_the_bootstrap() {
     expect_eq "runtime registered" "" "$(reg_value "$RUNTIME_KEY" RuntimeHome)"
     kit_reset
     expect_eq "OrvaHome after uninstall" "" "$(reg_value "$KIT_KEY" OrvaHome)"
+
+    # With this version of the runtime registered, the kit does not ship it.
+    cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
+    run_engine 120000 '/i C:\hux.msi /qn'
+    rm -f "$DRIVE_C/hux.msi"
+    stage_sample
+    run_engine 120000 "/i \"$WIN_PACKAGE\" /qn"
+    expect_eq "exit code with the runtime registered" 0 "$EXIT"
+    for file in "${SAMPLE_HOME_FILES[@]}"; do expect_no_file "$SAMPLE_HOME/$file"; done
+    expect_file "$SAMPLE_HOME/NOTICE.txt"
+    kit_reset
 }
 
 # A full-UI run installs the runtime itself, with the transform that the
