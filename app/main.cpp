@@ -11,6 +11,7 @@
 #include "staging/cabinet_writer.h"
 #include "staging/staging.h"
 #include "support/profile.h"
+#include "support/sysload.h"
 
 enum : DWORD {
     EXIT_ENGINE_TOO_OLD = 0xFFFFFFFE,   // -2, after message string 4
@@ -47,7 +48,9 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
     char msiexecPath[MAX_PATH];
     char mainCommand[COMMAND_BUFFER_SIZE];
 
-    // Phase 1, search-path hardening, belongs here: before any library is loaded.
+    // Phase 1: before any library is loaded, the current folder leaves the
+    // DLL search order. A failure is logged and start-up goes on.
+    HardenDllSearchPath("");
 
     InitOptions(&options, ChooseInstallLanguage());
     if (!TranslateOptions(argc, argv, &options))

@@ -17,7 +17,8 @@ add_executable(native_tests
     tests/native/command_test.cpp
     tests/native/staging_test.cpp
     tests/native/regstring_test.cpp
-    tests/native/followup_test.cpp)
+    tests/native/followup_test.cpp
+    tests/native/log_test.cpp)
 target_link_libraries(native_tests PRIVATE logic GTest::gtest GTest::gtest_main)
 set_target_properties(native_tests PROPERTIES CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON)
 
@@ -37,6 +38,7 @@ if(CLANGXX)
         DEPENDS ${FUZZ_SOURCES} ${CMAKE_SOURCE_DIR}/app/options.h ${CMAKE_SOURCE_DIR}/installer/command.h
                 ${CMAKE_SOURCE_DIR}/staging/layout.h ${CMAKE_SOURCE_DIR}/support/text.h
                 ${CMAKE_SOURCE_DIR}/installer/followup.h ${CMAKE_SOURCE_DIR}/support/regstring.h
+                ${CMAKE_SOURCE_DIR}/support/logtext.h
         COMMENT "Building the logic fuzzer")
     add_custom_target(logic_fuzz ALL DEPENDS ${CMAKE_BINARY_DIR}/logic_fuzz)
     add_test(NAME fuzz.options_and_command

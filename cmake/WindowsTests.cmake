@@ -53,6 +53,23 @@ foreach(version 2.0.2599.65535 2.0.2600.0 3.1.4000.0 1.20.0.0)
     target_link_options(${target} PRIVATE -static -s)
 endforeach()
 
+# A DLL planted beside a program under system DLLs' names: it leaves a
+# marker file when loaded. The stand-ins for kernel32 of the hardening tests,
+# with and without SetDefaultDllDirectories. A probe that loads shell32 the
+# way the program did before and after hardening.
+add_library(planted SHARED tools/planted_dll.c)
+set_target_properties(planted PROPERTIES PREFIX "")
+target_link_options(planted PRIVATE -static -s)
+foreach(variant full plain)
+    add_library(standin_${variant} SHARED tools/kernel_standin.c)
+    set_target_properties(standin_${variant} PROPERTIES PREFIX "" OUTPUT_NAME "standin-${variant}")
+    target_link_options(standin_${variant} PRIVATE -static -s)
+endforeach()
+target_compile_definitions(standin_full PRIVATE WITH_DEFAULT_DIRECTORIES)
+add_executable(load_probe tools/load_probe.cpp)
+target_link_libraries(load_probe PRIVATE bootstrap)
+target_link_options(load_probe PRIVATE -static -s)
+
 # Resources for the extraction tests: 20,000 bytes, exactly one chunk, none.
 string(REPEAT "0123456789abcdef" 1250 bytes20000)
 string(REPEAT "0123456789abcdef" 512 bytes8192)
@@ -71,6 +88,8 @@ add_executable(windows_tests
     tests/win/engine_test.cpp
     tests/win/cabinet_test.cpp
     tests/win/probes_test.cpp
+    tests/win/log_test.cpp
+    tests/win/sysload_test.cpp
     tests/win/test_resources.rc)
 target_include_directories(windows_tests PRIVATE ${CMAKE_BINARY_DIR}/test-resources)
 target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)

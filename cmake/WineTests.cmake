@@ -112,8 +112,11 @@ endfunction()
 # folder and uses the cabinet event, and VendorKey the vendor and kit keys
 # under HKLM, as the end-to-end cases do.
 set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate CabinetWriter VendorKey)
+# DiagnosticLogInTempFolder uses the user's temporary folder, which an
+# end-to-end case checks; the InSystemDirectory suites place DLLs in system32.
+list(APPEND SHARED_STATE_SUITES DiagnosticLogInTempFolder SystemLoaderInSystemDirectory HardeningInSystemDirectory)
 foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
-               tests/win/probes_test.cpp)
+               tests/win/probes_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)

@@ -472,4 +472,75 @@ case_rerun_finds_the_cabinet_event_already_set() {
     expect_eq "what the rerun saw" "event at start: set
 $(whole_cabinets_report "$payload")" "$(sed -n '/^done$/,$p' <<<"$REPORT_TEXT" | sed 1d)"
     clear_installed_state
+case_normal_run_writes_no_log() {
+    local temp_log="$DRIVE_C/users/$WINE_USER/Temp/quorlim.log"
+    rm -f "$temp_log"
+    run_installer "$PRODUCT" "/s"
+    expect_eq "exit code" 0 "$EXIT"
+    run_installer "$PRODUCT" ""
+    expect_eq "exit code (interactive)" 0 "$EXIT"
+    [ ! -e "$temp_log" ] || fail "a log was written: [$(cat "$temp_log")]"
+}
+
+# plant <folder> <name>...: our marker DLL under each system DLL name.
+plant() {
+    local folder=$1 name
+    shift
+    for name in "$@"; do cp "$WIN_BUILD/planted.dll" "$folder/$name.dll"; done
+}
+
+loaded_plants() { # <folder>: the planted DLLs that were loaded, by name
+    (cd "$1" && ls -- *.loaded 2>/dev/null | sed 's/\.dll\.loaded$//' | tr '\n' ' ')
+}
+
+# DLLs planted beside the program under the names of the DLLs it loads at run
+# time (shell32 for the user data folder, shfolder on 5.x) and of what those
+# import, with native DLLs preferred. load_probe.exe in the same folder is the
+# positive control: loading shell32 by full path without the mend picks the
+# plants up. Two names are left to the probe or out, for Wine's sake:
+# version.dll is imported by Wine's own user32, which the program imports, so
+# Wine resolves it at process start, before the program's first instruction;
+# and Wine 8 resolves shell32's delay-loaded ole32 (and through it combase and
+# rpcrt4) from its default search path, program folder first, whatever
+# SetDefaultDllDirectories said.
+case_dlls_planted_beside_the_program_are_never_loaded() {
+    local folder="$DRIVE_C/planted-e2e" names="shell32 shfolder shlwapi shcore" product
+    local overrides="$WINEDLLOVERRIDES;${names// /,},version=n,b"
+    rm -rf "$folder" && mkdir -p "$folder"
+    cp "$PRODUCT" "$WIN_BUILD/load_probe.exe" "$folder/"
+    product="$folder/$(basename "$PRODUCT")"
+    plant "$folder" $names
+
+    run_installer "$folder/load_probe.exe" "plain" WINEDLLOVERRIDES="$overrides"
+    case " $(loaded_plants "$folder")" in
+    *" shlwapi "*) ;;
+    *) fail "control: the plain load picked up no plant: [$(loaded_plants "$folder")]" ;;
+    esac
+    rm -f "$folder"/*.loaded
+
+    rm -f "$STAGED_PACKAGE"
+    run_installer "$product" "/s" WINEDLLOVERRIDES="$overrides"
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine command" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
+    [ -e "$STAGED_PACKAGE" ] || fail "the package was not staged in LocalLow"
+    expect_eq "plants loaded by the program" "" "$(loaded_plants "$folder")"
+    rm -f "$folder"/*.loaded
+
+    plant "$folder" version
+    run_installer "$folder/load_probe.exe" "plain" WINEDLLOVERRIDES="$overrides"
+    case " $(loaded_plants "$folder")" in
+    *" version "*) ;;
+    *) fail "control: the plain load did not pick up version.dll: [$(loaded_plants "$folder")]" ;;
+    esac
+    rm -f "$folder"/*.loaded
+    # Each mend on its own: the altered search of our loaders (as where
+    # SetDefaultDllDirectories does not exist), then the whole hardening.
+    local mode
+    for mode in loaders mended; do
+        run_installer "$folder/load_probe.exe" "$mode" WINEDLLOVERRIDES="$overrides"
+        expect_eq "probe exit code ($mode)" 0 "$EXIT"
+        expect_eq "plants loaded ($mode)" "" "$(loaded_plants "$folder")"
+        rm -f "$folder"/*.loaded
+    done
+    rm -rf "$folder"
 }

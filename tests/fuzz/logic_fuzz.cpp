@@ -16,6 +16,7 @@
 #include "installer/command.h"
 #include "installer/followup.h"
 #include "staging/layout.h"
+#include "support/logtext.h"
 #include "support/regstring.h"
 #include "support/text.h"
 
@@ -23,6 +24,32 @@ static void Check(bool condition)
 {
     if (!condition)
         abort();
+}
+
+// The log's formatting over the same input: the message formatter with the
+// input as its text, the log path with it as the folder, and the time text
+// with broken-down fields taken from the first bytes.
+static void CheckLogText(const std::string &input, const uint8_t *data, size_t size)
+{
+    char message[LOG_MESSAGE_SIZE];
+    int length = FormatLogText(message, sizeof(message), "LoadLibrary(%s) failed.  ErrorCode: %d",
+                               input.c_str(), (int)size);
+    Check(length == -1 ? strlen(message) == sizeof(message) - 1 : (size_t)length == strlen(message));
+
+    char path[LOG_PATH_SIZE];
+    if (JoinLogPath(path, sizeof(path), input.c_str(), "\\"))
+        Check(strlen(path) == strlen(input.c_str()) + 12);
+    else
+        Check(path[0] == '\0');
+
+    struct tm when = {};
+    int *fields[] = {&when.tm_sec, &when.tm_min,  &when.tm_hour, &when.tm_mday,
+                     &when.tm_mon, &when.tm_year, &when.tm_wday};
+    for (size_t i = 0; i < 7 && i < size; i++)
+        *fields[i] = (int)(signed char)data[i] * (i == 5 ? 64 : 1);
+    char prefix[LOG_PREFIX_SIZE];
+    size_t prefixLength = FormatRecordPrefix(prefix, sizeof(prefix), &when);
+    Check(prefixLength == strlen(prefix) && (prefixLength == 0 || prefixLength == LOG_PREFIX_LENGTH));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -90,5 +117,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Check(result == 0 || result == 13 || result == 234);
         }
     }
+    CheckLogText(input, data, size);
     return 0;
 }

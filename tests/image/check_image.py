@@ -52,9 +52,16 @@ def check_imports(pe):
         fail(f"imports beyond the system's DLLs: {sorted(extra)}")
     # Looked up at run time from the system directory, never imported.
     names = {imp.name.decode() for entry in dlls.values() for imp in entry.imports if imp.name}
-    for name in ("GetFileVersionInfoA", "VerQueryValueA", "SetDllDirectoryA", "SHGetFolderPathA"):
+    for name in ("GetFileVersionInfoA", "VerQueryValueA", "SetDllDirectoryA", "SetDefaultDllDirectories",
+                 "SHGetFolderPathA"):
         if name in names:
             fail(f"{name} is imported statically")
+    # Every run-time load goes through LoadLibraryExA with the altered search
+    # (support/sysload.cpp), so that a loaded DLL's own imports come from the
+    # system directory as well.
+    for name in ("LoadLibraryA", "LoadLibraryW"):
+        if name in names:
+            fail(f"{name} is imported: a load without the altered search path")
     print("imports:", ", ".join(sorted(dlls)))
 
 

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <winternl.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sysload.h"
+#include "tests/win/helpers.h"
+#include "tests/win/logcheck.h"
+
+namespace {
+
+typedef std::vector<std::string> Messages;
+
+std::string SystemDirectory()
+{
+    char path[MAX_PATH];
+    GetSystemDirectoryA(path, MAX_PATH);
+    return path;
+}
+
+// The loader's reference count of a loaded module, read from its entry in the
+// process's module list (x86-64 layout); -1 for a module that is pinned.
+int LoadCountOf(HMODULE module)
+{
+    struct Entry {
+        LIST_ENTRY inLoadOrder, inMemoryOrder, inInitializationOrder;
+        void *base;
+        void *entryPoint;
+        ULONG imageSize;
+        UNICODE_STRING fullName, baseName;
+        ULONG flags;
+        SHORT loadCount;
+    };
+    PEB_LDR_DATA *loader = NtCurrentTeb()->ProcessEnvironmentBlock->Ldr;
+    LIST_ENTRY *head = reinterpret_cast<LIST_ENTRY *>(reinterpret_cast<char *>(loader) + 0x10);
+    for (LIST_ENTRY *link = head->Flink; link != head; link = link->Flink) {
+        Entry *entry = reinterpret_cast<Entry *>(link);
+        if (entry->base == module)
+            return entry->loadCount;
+    }
+    return 0; // not loaded
+}
+
+// A copy of a file from beside this program in the system directory, for the
+// life of the object.
+class SystemDirectoryFile {
+  public:
+    SystemDirectoryFile(const char *source, const std::string &name) : path_(SystemDirectory() + "\\" + name)
+    {
+        EXPECT_TRUE(CopyFileA((OwnFolder() + source).c_str(), path_.c_str(), FALSE)) << path_;
+    }
+    ~SystemDirectoryFile() { EXPECT_TRUE(DeleteFileA(path_.c_str())) << path_; }
+
+  private:
+    std::string path_;
+};
+
+} // namespace
+
+TEST(SystemLoader, MissingNameLogsTheFullPathItTriedAndNotTheSearchOrder)
+{
+    std::string folder = MakeTempFolder("load");
+    ScopedTmpdir tmpdir(folder.c_str());
+    // This one lies beside the test program, not in the system directory.
+    EXPECT_EQ(NULL, HUX_System_LoadLibrary("msi-2.0.2600.0.dll"));
+    EXPECT_EQ(NULL, LoadSystemLibrary("msi-2.0.2600.0.dll"));
+    char path[MAX_PATH];
+    ASSERT_EQ(1, MakeSystemPath(path, sizeof(path), "msi-2.0.2600.0.dll"));
+    EXPECT_EQ(SystemDirectory() + "\\msi-2.0.2600.0.dll", path);
+    EXPECT_EQ((Messages{"LoadLibrary(" + std::string(path) + ") failed.  ErrorCode: 126"}), LogMessagesIn(folder));
+}
+
+TEST(SystemLoader, LoadsFromTheSystemDirectoryAndLogsNothing)
+{
+    std::string folder = MakeTempFolder("load");
+    ScopedTmpdir tmpdir(folder.c_str());
+    const char *names[] = {"kernel32.dll", "shell32.dll", "shfolder.dll"};
+    for (const char *name : names) {
+        HMODULE logged = HUX_System_LoadLibrary(name);
+        HMODULE silent = LoadSystemLibrary(name);
+        EXPECT_NE(nullptr, logged) << name;
+        EXPECT_EQ(logged, silent) << name;
+        FreeLibrary(logged);
+        FreeLibrary(silent);
+    }
+    EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
+}
+
+TEST(SystemLoaderInSystemDirectory, PathOf259CharactersLoadsOneMoreLogsAndLoadsNothing)
+{
+    std::string folder = MakeTempFolder("load");
+    ScopedTmpdir tmpdir(folder.c_str());
+    const size_t nameLength = 259 - SystemDirectory().size() - 1;
+    const std::string fits = std::string(nameLength - 4, 'n') + ".dll";
+    const std::string over = std::string(nameLength - 3, 'n') + ".dll";
+    SystemDirectoryFile fitting("standin-plain.dll", fits);
+    SystemDirectoryFile overlong("standin-plain.dll", over); // there, but never tried
+
+    HMODULE module = HUX_System_LoadLibrary(fits.c_str());
+    EXPECT_NE(nullptr, module);
+    FreeLibrary(module);
+    module = LoadSystemLibrary(fits.c_str());
+    EXPECT_NE(nullptr, module);
+    FreeLibrary(module);
+    EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
+
+    SetLastError(4242); // the formatter sets no code of its own
+    EXPECT_EQ(NULL, HUX_System_LoadLibrary(over.c_str()));
+    EXPECT_EQ(NULL, LoadSystemLibrary(over.c_str()));
+    EXPECT_EQ(NULL, GetModuleHandleA(over.c_str())) << "the overlong name was loaded";
+    EXPECT_EQ((Messages{"_snprintf failed.  ErrorCode: 4242"}), LogMessagesIn(folder));
+}
+
+TEST(Hardening, WithTheEmptyStringSucceedsLogsNothingAndKeepsKernel32sCount)
+{
+    std::string folder = MakeTempFolder("harden");
+    ScopedTmpdir tmpdir(folder.c_str());
+    // A DLL beside the program is found by bare name before, not after.
+    HMODULE beside = LoadLibraryA("msi-2.0.2600.0.dll");
+    EXPECT_NE(nullptr, beside);
+    FreeLibrary(beside);
+
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    int countBefore = LoadCountOf(kernel32);
+    EXPECT_EQ(1, HardenDllSearchPath(""));
+    EXPECT_EQ(countBefore, LoadCountOf(kernel32));
+    EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
+
+    EXPECT_EQ(NULL, LoadLibraryA("msi-2.0.2600.0.dll")) << "the program's folder is still searched";
+    HMODULE shell32 = LoadSystemLibrary("shell32.dll"); // full paths still load
+    EXPECT_NE(nullptr, shell32);
+    FreeLibrary(shell32);
+}
+
+TEST(Hardening, WithoutSetDllDirectoryLogsAndReleasesTheModule)
+{
+    std::string folder = MakeTempFolder("harden");
+    ScopedTmpdir tmpdir(folder.c_str());
+    HMODULE version = LoadSystemLibrary("version.dll"); // has no SetDllDirectoryA
+    int countBefore = LoadCountOf(version);
+    EXPECT_EQ(0, HardenDllSearchPathFrom("", "version.dll"));
+    EXPECT_EQ(countBefore, LoadCountOf(version));
+    FreeLibrary(version);
+    EXPECT_EQ((Messages{"GetProcAddress(SetDllDirectory) failed.  ErrorCode: 127"}), LogMessagesIn(folder));
+}
+
+TEST(Hardening, KernelThatDoesNotLoadLeavesTwoRecords)
+{
+    std::string folder = MakeTempFolder("harden");
+    ScopedTmpdir tmpdir(folder.c_str());
+    EXPECT_EQ(0, HardenDllSearchPathFrom("", "no-such-kernel.dll"));
+    Messages messages = LogMessagesIn(folder);
+    ASSERT_EQ(2u, messages.size());
+    EXPECT_EQ("LoadLibrary(" + SystemDirectory() + "\\no-such-kernel.dll) failed.  ErrorCode: 126", messages[0]);
+    // Its code is whatever writing the first record left behind.
+    const std::string second = "HUX_System_LoadLibrary(kernel32.dll) failed.  ErrorCode: ";
+    EXPECT_EQ(second, messages[1].substr(0, second.size()));
+    EXPECT_GT(messages[1].size(), second.size());
+}
+
+TEST(HardeningInSystemDirectory, SetDllDirectoryThatFailsIsLoggedAndDefaultsAreLeftAlone)
+{
+    std::string folder = MakeTempFolder("harden");
+    ScopedTmpdir tmpdir(folder.c_str());
+    SystemDirectoryFile standIn("standin-full.dll", "qtest-standin-full.dll");
+    // Held here too, so that the stand-in's record outlives the call.
+    HMODULE held = LoadSystemLibrary("qtest-standin-full.dll");
+    ASSERT_NE(nullptr, held);
+    typedef const char *(*DirectoryFn)(void);
+    typedef unsigned long (*FlagsFn)(void);
+    DirectoryFn directory = FindExport<DirectoryFn>(held, "StandInDirectory");
+    FlagsFn flags = FindExport<FlagsFn>(held, "StandInDefaultFlags");
+
+    EXPECT_EQ(0, HardenDllSearchPathFrom("fail", "qtest-standin-full.dll"));
+    EXPECT_STREQ("fail", directory());
+    EXPECT_EQ(0u, flags()) << "defaults are narrowed only after SetDllDirectoryA succeeded";
+    EXPECT_EQ(1, LoadCountOf(held)) << "the module was not released";
+    EXPECT_EQ((Messages{"SetDllDirectory() failed.  ErrorCode: 4321"}), LogMessagesIn(folder));
+    FreeLibrary(held);
+}
+
+TEST(HardeningInSystemDirectory, SetDefaultDllDirectoriesAbsentOrFailingIsSilent)
+{
+    std::string folder = MakeTempFolder("harden");
+    ScopedTmpdir tmpdir(folder.c_str());
+    SystemDirectoryFile full("standin-full.dll", "qtest-standin-full.dll");
+    SystemDirectoryFile plain("standin-plain.dll", "qtest-standin-plain.dll");
+    typedef const char *(*DirectoryFn)(void);
+    typedef unsigned long (*FlagsFn)(void);
+
+    HMODULE held = LoadSystemLibrary("qtest-standin-full.dll");
+    ASSERT_NE(nullptr, held);
+    EXPECT_EQ(1, HardenDllSearchPathFrom("", "qtest-standin-full.dll"));
+    EXPECT_STREQ("", FindExport<DirectoryFn>(held, "StandInDirectory")());
+    EXPECT_EQ(0x800u, FindExport<FlagsFn>(held, "StandInDefaultFlags")()); // LOAD_LIBRARY_SEARCH_SYSTEM32, refused
+    EXPECT_EQ(1, LoadCountOf(held));
+    FreeLibrary(held);
+
+    held = LoadSystemLibrary("qtest-standin-plain.dll");
+    ASSERT_NE(nullptr, held);
+    EXPECT_EQ(1, HardenDllSearchPathFrom("", "qtest-standin-plain.dll"));
+    EXPECT_STREQ("", FindExport<DirectoryFn>(held, "StandInDirectory")());
+    EXPECT_EQ(1, LoadCountOf(held));
+    FreeLibrary(held);
+    EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
+}
