@@ -472,6 +472,8 @@ case_rerun_finds_the_cabinet_event_already_set() {
     expect_eq "what the rerun saw" "event at start: set
 $(whole_cabinets_report "$payload")" "$(sed -n '/^done$/,$p' <<<"$REPORT_TEXT" | sed 1d)"
     clear_installed_state
+}
+
 case_normal_run_writes_no_log() {
     local temp_log="$DRIVE_C/users/$WINE_USER/Temp/quorlim.log"
     rm -f "$temp_log"
