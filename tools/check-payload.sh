@@ -13,8 +13,19 @@
 set -uo pipefail
 payload=${1:?usage: check-payload.sh <payload dir> <msistore program>}
 msistore=${2:?msistore program}
-PACKAGE=pmx4.2.0_17.msi
-CABINETS=(sd420170.cab ss420170.cab st420170.cab sj420170.cab sp420170.cab sz420170.cab sb420170.cab sr420170.cab)
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+# The names, as the program and the build know them: the build profile
+# (support/profile.h) and the program's cabinet table (staging/cabinet_table.h).
+profile() { sed -n "s/^#define $1 \"\([^\"]*\)\".*/\1/p" "$root/support/profile.h"; }
+PACKAGE="$(profile PROFILE_KIND)$(profile PROFILE_VERSION).msi"
+digits="$(profile PROFILE_VERSION_MAJOR)$(profile PROFILE_VERSION_MINOR)$(profile PROFILE_VERSION_MICRO)$(profile PROFILE_VERSION_UPDATE)"
+mapfile -t CABINETS < <(sed -n 's/^CABINET_ROW("[A-Z0-9_]*", [0-9]*, "\([a-z]*\)%s%s%s%s\([a-z0-9]*\)").*/\1'"$digits"'\2.cab/p' \
+    "$root/staging/cabinet_table.h")
+if [ "$PACKAGE" = .msi ] || [ ${#CABINETS[@]} -ne 8 ]; then
+    echo "check-payload: cannot read the names from support/profile.h and staging/cabinet_table.h" >&2
+    exit 2
+fi
 [ -d "$payload" ] || { echo "check-payload: no folder $payload" >&2; exit 2; }
 
 findings=0
