@@ -3,6 +3,7 @@
 # make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>] [STRICT=1]
 #                  build the installer around your own package and cabinets
 #                  (STRICT=1: a finding of the payload check fails the build)
+# make bench       staging speed, size and memory against cp and a peer installer
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 # Most Wine tests wait on Wine rather than compute: run more of them at once.
@@ -11,7 +12,7 @@ TEST_JOBS ?= 4
 # relative PAYLOAD_DIR and OUT values mean what the caller typed.
 INVOKING_DIR := $(or $(PWD),$(CURDIR))
 
-.PHONY: all deps test demo installer clean
+.PHONY: all deps test demo installer bench clean
 
 all: test
 
@@ -31,6 +32,9 @@ installer: deps
 
 demo: deps
 	@tools/demo.sh
+
+bench: deps
+	@bench/bench.sh
 
 clean:
 	rm -rf build

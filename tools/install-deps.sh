@@ -8,6 +8,7 @@ packages=(
     wine wine64 xvfb xauth
     msitools wixl gcab python3 python3-pefile
     libgsf-1-dev pkg-config
+    nsis strace
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -69,6 +69,23 @@ TEST(CabinetWriter, StartedWorkerHasWrittenEverythingWhenFinishReturns)
     RemoveStagedCabinets();
 }
 
+// The worker holds the library of the folder lookup while it writes, so that
+// the lookup of each cabinet does not load and tear it down again; the hold
+// ends with the worker. On version 5.2 that library is shfolder.dll, which
+// nothing else in this program loads (shell32 is loaded from the start).
+TEST(OnVersion52, CabinetWriterHoldsNoLibraryOnceItReturns)
+{
+    RemoveStagedCabinets();
+    ASSERT_EQ((HMODULE)NULL, GetModuleHandleA("shfolder.dll")) << "loaded before the worker ran";
+    HANDLE event = FreshCabinetEvent();
+    EXPECT_EQ(1u, CabinetWriterThread(GetModuleHandleA(NULL)));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 0));
+    ExpectEveryCabinetStaged();
+    EXPECT_EQ((HMODULE)NULL, GetModuleHandleA("shfolder.dll"));
+    CloseHandle(event);
+    RemoveStagedCabinets();
+}
+
 TEST(CabinetWriter, WithoutAThreadTheCallerWritesEverythingAndSetsTheEvent)
 {
     RemoveStagedCabinets();

@@ -1,0 +1,100 @@
+// Starts one installer run for the benchmark and measures it from outside:
+//   launch.exe <stamps file> [--event-set] <program.exe>
+// The performance counter is read just before CreateProcess ("launch"), so
+// every figure counts from the moment the installer process is created. While
+// the program runs its memory is sampled every few milliseconds; Wine fills
+// the private bytes from the process's anonymous resident pages and swap, and
+// the peak working set from its resident high-water mark. The child inherits
+// BENCH_STAMPS, which names the same file, so the stand-in engine appends its
+// own stamps there. With --event-set the cabinet event is created already set
+// and held, for programs that do not set it themselves (the peer, and the
+// stand-in started directly as the trivial program).
+#include <windows.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <wchar.h>
+
+static const DWORD kSampleMs = 4;
+
+static void Append(const WCHAR *path, const char *text)
+{
+    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
+    CloseHandle(file);
+}
+
+struct MemoryPeaks {
+    SIZE_T privateBytes;
+    SIZE_T workingSet;
+    int samples;
+};
+
+static void Sample(HANDLE process, MemoryPeaks *peaks)
+{
+    // Wine leaves PrivateUsage at 0 and puts the private bytes (anonymous
+    // resident pages and swap) in PagefileUsage, as Windows does too.
+    PROCESS_MEMORY_COUNTERS counters;
+    ZeroMemory(&counters, sizeof(counters));
+    if (!GetProcessMemoryInfo(process, &counters, sizeof(counters)) || counters.WorkingSetSize == 0)
+        return; // the process has gone
+    if (counters.PagefileUsage > peaks->privateBytes)
+        peaks->privateBytes = counters.PagefileUsage;
+    SIZE_T workingSet = counters.PeakWorkingSetSize > counters.WorkingSetSize ? counters.PeakWorkingSetSize
+                                                                              : counters.WorkingSetSize;
+    if (workingSet > peaks->workingSet)
+        peaks->workingSet = workingSet;
+    peaks->samples++;
+}
+
+int wmain(int argc, WCHAR **argv)
+{
+    int next = 2;
+    bool eventSet = argc > 2 && wcscmp(argv[2], L"--event-set") == 0;
+    if (eventSet)
+        next++;
+    if (argc != next + 1) {
+        fputs("usage: launch.exe <stamps file> [--event-set] <program.exe>\n", stderr);
+        return 2;
+    }
+    const WCHAR *stamps = argv[1];
+    SetEnvironmentVariableW(L"BENCH_STAMPS", stamps);
+    HANDLE event = eventSet ? CreateEventA(NULL, TRUE, TRUE, "QelPmxCabExtractWaitEvent") : NULL;
+
+    static WCHAR command[32768];
+    _snwprintf(command, 32767, L"\"%ls\"", argv[next]);
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION process;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    LARGE_INTEGER frequency, launched, ended;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&launched);
+    if (!CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        fprintf(stderr, "launch: cannot start %ls (%lu)\n", argv[next], GetLastError());
+        return 2;
+    }
+    MemoryPeaks peaks = {0, 0, 0};
+    while (WaitForSingleObject(process.hProcess, kSampleMs) == WAIT_TIMEOUT)
+        Sample(process.hProcess, &peaks);
+    QueryPerformanceCounter(&ended);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    if (event != NULL)
+        CloseHandle(event);
+
+    char text[512];
+    _snprintf(text, sizeof(text) - 1,
+              "launch %I64d\nended %I64d\nfrequency %I64d\nexit %lu\npeak_private %I64u\npeak_working_set %I64u\n"
+              "memory_samples %d\n",
+              launched.QuadPart, ended.QuadPart, frequency.QuadPart, exitCode, (unsigned long long)peaks.privateBytes,
+              (unsigned long long)peaks.workingSet, peaks.samples);
+    text[sizeof(text) - 1] = '\0';
+    Append(stamps, text);
+    return 0;
+}
