@@ -60,6 +60,11 @@ function(add_installer target payload_dir output_name)
     target_link_libraries(${target} PRIVATE bootstrap)
     target_link_options(${target} PRIVATE ${PRODUCT_LINK_OPTIONS})
     set_target_properties(${target} PROPERTIES OUTPUT_NAME "${output_name}")
+    # The payload is mapped from the file, not read into memory, only when
+    # the resource section starts on a page of the file.
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tools/align_resource_section.py $<TARGET_FILE:${target}>
+        VERBATIM)
 endfunction()
 
 set_source_files_properties(resources/wrapper.rc PROPERTIES

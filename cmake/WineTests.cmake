@@ -71,6 +71,8 @@ add_test(NAME image.resources_under_the_expected_keys
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${SAMPLE_PAYLOAD})
 add_test(NAME image.cabinets_under_the_expected_keys
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx-cabs.exe ${CABINET_PAYLOADS}/all)
+add_test(NAME image.payload_starts_on_a_page_of_the_file
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py layout ${WIN_BUILD}/pmx-cabs.exe)
 add_test(NAME image.message_4_in_ten_languages
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py messages ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
 add_test(NAME image.icon_group_115_of_twelve_images

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks on the built executable image.
 
-usage: check_image.py imports|manifest|lean|messages|icon <exe>
+usage: check_image.py imports|manifest|lean|messages|icon|layout <exe>
        check_image.py resources <exe> <payload dir>
        check_image.py resource-bytes <exe> <type> <id> <file>
 """
@@ -208,6 +208,17 @@ def check_lean(path, pe):
     print(f"lean: {size} bytes, GUI subsystem, x86-64")
 
 
+def check_layout(pe):
+    """The resource section starts on a page of the file, so that the payload
+    is mapped rather than read into memory, and the checksum still holds."""
+    rsrc = next(s for s in pe.sections if s.Name.rstrip(b"\0") == b".rsrc")
+    if rsrc.PointerToRawData % 4096:
+        fail(f"the resource section starts at file offset {rsrc.PointerToRawData:#x}, not on a 4096-byte page")
+    if not pe.verify_checksum():
+        fail("the header checksum does not match the file")
+    print(f"layout: resources at file offset {rsrc.PointerToRawData:#x}, checksum valid")
+
+
 def main(argv):
     if len(argv) < 3:
         fail(__doc__)
@@ -221,6 +232,8 @@ def main(argv):
         check_resources(pe, argv[3])
     elif what == "resource-bytes" and len(argv) == 6:
         check_resource_bytes(pe, argv[3], argv[4], argv[5])
+    elif what == "layout":
+        check_layout(pe)
     elif what == "messages":
         check_messages(pe)
     elif what == "icon":
