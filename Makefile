@@ -1,7 +1,8 @@
 # make demo        build the installer around the sample payload and run it under Wine
 # make test        run every test: native, Windows under Wine, end to end
-# make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>]
+# make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>] [STRICT=1]
 #                  build the installer around your own package and cabinets
+#                  (STRICT=1: a finding of the payload check fails the build)
 # make bench       staging speed, size and memory against cp and a peer installer
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -27,7 +28,7 @@ test: deps
 	ctest --test-dir build/test --output-on-failure -j $(TEST_JOBS)
 
 installer: deps
-	@tools/build-installer.sh "$(INVOKING_DIR)" "$(PAYLOAD_DIR)" "$(OUT)"
+	@STRICT="$(STRICT)" tools/build-installer.sh "$(INVOKING_DIR)" "$(PAYLOAD_DIR)" "$(OUT)"
 
 demo: deps
 	@tools/demo.sh

@@ -4,6 +4,16 @@
 
 # An installer without any payload: the absent-package case and the size check.
 add_installer(installer_empty "" "pmx-empty")
+# Around the large sample payload (about 72 MB of cabinets).
+set(LARGE_PAYLOAD_DIR "" CACHE PATH "Folder holding the large sample payload")
+if(NOT LARGE_PAYLOAD_DIR STREQUAL "")
+    add_installer(installer_large "${LARGE_PAYLOAD_DIR}" "pmx-large")
+endif()
+# Around the sample payload less one cabinet.
+set(PARTIAL_PAYLOAD_DIR "" CACHE PATH "Folder holding the sample payload without one cabinet")
+if(NOT PARTIAL_PAYLOAD_DIR STREQUAL "")
+    add_installer(installer_partial "${PARTIAL_PAYLOAD_DIR}" "pmx-partial")
+endif()
 
 # Around cabinets of several MB: all eight, and all but the seventh.
 set(CABINET_PAYLOADS "" CACHE PATH "Folder of the generated cabinet payloads")
@@ -22,6 +32,10 @@ target_include_directories(watch PUBLIC ${CMAKE_SOURCE_DIR})
 add_executable(runner tools/runner.cpp)
 target_link_libraries(runner PRIVATE watch)
 target_link_options(runner PRIVATE -static -municode)
+
+# The bootstrap's side of the cabinet event, for runs of the kit without it.
+add_executable(event_gate tools/event_gate.cpp)
+target_link_options(event_gate PRIVATE -static)
 
 add_executable(fake_msiexec WIN32 tools/fake_msiexec.cpp)
 target_link_libraries(fake_msiexec PRIVATE bootstrap) # RunAndWait, for the pass-through

@@ -10,12 +10,33 @@ set(WINE_STATE ${CMAKE_BINARY_DIR}/wine-state)
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/tests/wine/run.sh ${WINE_STATE})
 set(WINE_TEST_TIMEOUT 180) # a hang guard: a box nobody closes must not stall the run
 
+set(SAMPLE_PAYLOAD_LARGE ${CMAKE_BINARY_DIR}/sample-payload-large)
+set(SAMPLE_SOURCES sample/build-payload.sh sample/make-content.py sample/kit.wxs sample/hux.wxs
+    sample/customactions.c sample/unpack.c sample/orvareg.c sample/NOTICE.txt sample/runtime.txt
+    tools/msistore.c)
 add_custom_command(OUTPUT ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
-    COMMAND ${CMAKE_SOURCE_DIR}/sample/build-payload.sh ${SAMPLE_PAYLOAD}
-    DEPENDS sample/build-payload.sh sample/kit.wxs sample/readme.txt
+    COMMAND ${CMAKE_SOURCE_DIR}/sample/build-payload.sh ${SAMPLE_PAYLOAD} small
+    DEPENDS ${SAMPLE_SOURCES}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     COMMENT "Building the sample payload")
 add_custom_target(sample_payload ALL DEPENDS ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi)
+# The same kit with about 72 MB of incompressible archives: a few seconds to
+# build, and only rebuilt when the sample changes.
+add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_LARGE}/pmx4.2.0_17.msi
+    COMMAND ${CMAKE_SOURCE_DIR}/sample/build-payload.sh ${SAMPLE_PAYLOAD_LARGE} large
+    DEPENDS ${SAMPLE_SOURCES}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    COMMENT "Building the large sample payload")
+add_custom_target(sample_payload_large ALL DEPENDS ${SAMPLE_PAYLOAD_LARGE}/pmx4.2.0_17.msi)
+# The sample without one of its cabinets, for an installer that lacks it.
+set(SAMPLE_PAYLOAD_PARTIAL ${CMAKE_BINARY_DIR}/sample-payload-partial)
+add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_PARTIAL}/pmx4.2.0_17.msi
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${SAMPLE_PAYLOAD_PARTIAL}
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${SAMPLE_PAYLOAD} ${SAMPLE_PAYLOAD_PARTIAL}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${SAMPLE_PAYLOAD_PARTIAL}/sz420170.cab
+    DEPENDS ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
+    COMMENT "Leaving a cabinet out of the sample payload")
+add_custom_target(sample_payload_partial ALL DEPENDS ${SAMPLE_PAYLOAD_PARTIAL}/pmx4.2.0_17.msi)
 
 # Payloads with cabinets of several MB for the cabinet tests: all eight, and
 # all but the seventh.
@@ -34,10 +55,12 @@ ExternalProject_Add(windows
         -DCMAKE_BUILD_TYPE=Release
         -DWINDOWS_TESTS=ON
         -DPAYLOAD_DIR=${SAMPLE_PAYLOAD}
+        -DLARGE_PAYLOAD_DIR=${SAMPLE_PAYLOAD_LARGE}
+        -DPARTIAL_PAYLOAD_DIR=${SAMPLE_PAYLOAD_PARTIAL}
         -DCABINET_PAYLOADS=${CABINET_PAYLOADS}
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
-    DEPENDS sample_payload cabinet_payloads)
+    DEPENDS sample_payload sample_payload_large sample_payload_partial cabinet_payloads)
 
 # The executable image: imports, manifest, size, reproducibility.
 add_test(NAME image.imports_only_system_dlls
@@ -62,7 +85,11 @@ add_test(NAME image.two_builds_are_identical
 add_test(NAME image.make_installer_around_a_payload_folder
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/installer_target.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR}/installer-target)
+add_test(NAME image.payload_check_reports_broken_payloads
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/payload_check.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+            ${CMAKE_BINARY_DIR}/payload-check)
 set_tests_properties(image.two_builds_are_identical image.make_installer_around_a_payload_folder
+    image.payload_check_reports_broken_payloads
     PROPERTIES TIMEOUT 300)
 
 # The test bed.
@@ -108,10 +135,12 @@ foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/ca
     endforeach()
 endforeach()
 
-# End-to-end cases, listed from tests/e2e/cases.sh. All of them stage into the
-# one user folder of the prefix, so they hold the lock.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/e2e/cases.sh)
+# End-to-end cases, listed from tests/e2e/cases.sh and kit_cases.sh. All of
+# them stage into the one user folder of the prefix, so they hold the lock.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/e2e/cases.sh tests/e2e/kit_cases.sh)
 file(STRINGS tests/e2e/cases.sh lines REGEX "^case_[a-z0-9_]+\\(\\)")
+file(STRINGS tests/e2e/kit_cases.sh kit_lines REGEX "^case_[a-z0-9_]+\\(\\)")
+list(APPEND lines ${kit_lines})
 foreach(line IN LISTS lines)
     string(REGEX REPLACE "^case_([a-z0-9_]+)\\(\\).*" "\\1" case "${line}")
     add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})

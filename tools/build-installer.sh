@@ -3,6 +3,8 @@
 # usage: build-installer.sh <invoking folder> <payload dir> [<out file>]
 # Relative paths are taken from the invoking folder. Files of the payload are
 # found by exact name; a missing one is left out with a warning.
+# The payload is checked first (tools/check-payload.sh): each finding is a
+# warning on stderr, and with STRICT=1 any finding fails the build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 invoking=${1:?invoking folder}
@@ -19,6 +21,16 @@ payload=$(cd "$payload" && pwd)
 case $out in /*) ;; *) out="$invoking/$out" ;; esac
 
 build=${INSTALLER_BUILD_DIR:-"$root/build/installer"}
+msistore="$build/host/msistore"
+if [ ! -x "$msistore" ] || [ "$root/tools/msistore.c" -nt "$msistore" ]; then
+    mkdir -p "$build/host"
+    # shellcheck disable=SC2046
+    gcc -O2 -o "$msistore" "$root/tools/msistore.c" $(pkg-config --cflags --libs libgsf-1)
+fi
+if ! "$root/tools/check-payload.sh" "$payload" "$msistore" && [ "${STRICT:-0}" = 1 ]; then
+    echo "build-installer: the payload check found problems; STRICT=1 makes them fatal" >&2
+    exit 1
+fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=OFF -DPAYLOAD_DIR="$payload" >/dev/null
 cmake --build "$build" --target installer >/dev/null

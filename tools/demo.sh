@@ -1,8 +1,9 @@
 #!/bin/bash
-# The demo: builds the sample payload and the installer around it, then runs
-# the installer with /s under Wine in a throwaway prefix, with Wine's own
-# msiexec doing the install behind a recorder that logs its command line.
-# KEEP=1 keeps the prefix and prints its path.
+# The demo: builds the sample kit (package and eight cabinets) and the
+# installer around it, then runs the installer with /s under Wine in a
+# throwaway prefix, with Wine's own msiexec doing the installs behind a
+# recorder that logs every engine command line (the main run and the
+# follow-ups). KEEP=1 keeps the prefix and prints its path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 demo="$root/build/demo"
@@ -50,13 +51,33 @@ echo
 echo "staged files (C:\\users\\$user\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64):"
 find "$kit" -maxdepth 1 -type f -printf '  %f  %s bytes\n' 2>/dev/null | sort
 echo
-echo "engine command line:"
+echo "engine command lines (main run, then the follow-ups):"
 sed 's/^/  /' "$drive_c/recorder/calls.txt" 2>/dev/null || echo "  (the engine was not run)"
 echo
 echo "exit code: $code"
 echo
-echo "installed by the package:"
+echo "cabinets and the files they hold:"
+for cabinet in sd420170.cab ss420170.cab st420170.cab sj420170.cab sp420170.cab sz420170.cab sb420170.cab sr420170.cab; do
+    members=$(gcab -t "$demo/payload/$cabinet" 2>/dev/null | tr '\n' ' ' || true)
+    echo "  $cabinet: ${members:-(header only, no files)}"
+done
+echo
+echo "installed by the package and the runtime:"
 (cd "$drive_c/Program Files" 2>/dev/null && find Tovimark -type f -printf '  C:/Program Files/%p  %s bytes\n') |
-    sed 's|/|\\|g'
-wine reg query 'HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17' /v OrvaHome 2>/dev/null |
-    tr -d '\r' | sed -n 's/^ *OrvaHome *REG_SZ *\(.*\)/  registry: OrvaHome = \1/p'
+    sort | sed 's|/|\\|g'
+registry() { # <key> <value>
+    { wine reg query "HKLM\\SOFTWARE\\Tovimark\\$1" /v "$2" 2>/dev/null || echo "    $2    REG_SZ    (not set)"; } |
+        tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *\\(.*\\)/  registry: $2 = \\1/p"
+}
+registry 'Orva Development Kit\4.2.0_17' OrvaHome
+registry 'Orva Development Kit\4.2.0_17' KitLanguage
+registry 'Orva Runtime\4.2.0_17' RuntimeHome
+registry 'Orva Runtime\4.2.0_17' RuntimeLanguage
+echo
+home="$drive_c/Program Files/Tovimark/Orva Development Kit 4.2.0_17"
+left=$(for file in hux.msi hux1041.MST hux2052.MST orvadb.msi; do [ ! -e "$home/$file" ] || echo -n " $file"; done)
+if [ -n "$left" ]; then
+    echo "kit home: still holds$left"
+else
+    echo "kit home: clean (hux.msi, hux1041.MST, hux2052.MST and orvadb.msi are gone)"
+fi

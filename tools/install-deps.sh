@@ -7,6 +7,7 @@ packages=(
     g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth
     msitools wixl gcab python3 python3-pefile
+    libgsf-1-dev pkg-config
     nsis strace
 )
 missing=()

@@ -7,6 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$state/env" || exit 1
 . "$here/lib.sh"
 . "$here/cases.sh"
+. "$here/kit_cases.sh"
 declare -F "case_$name" >/dev/null || { echo "no such case: $name" >&2; exit 2; }
 
 out=$(mktemp)

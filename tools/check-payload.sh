@@ -1,0 +1,107 @@
+#!/bin/bash
+# Checks, from the bytes, what the bootstrap relies on in a payload folder,
+# before it is embedded:
+#   - the package is a compound file whose Media table names exactly the eight
+#     cabinet files, by plain name;
+#   - the package holds the sub-storages 1041 and 2052 (the transforms the
+#     bootstrap passes for Japanese and Simplified Chinese users);
+#   - every cabinet present begins with "MSCF" and is named by the Media table;
+#   - no cabinet the Media table names is missing.
+# Each finding is one "warning: payload check: ..." line on stderr.
+# usage: check-payload.sh <payload dir> <msistore program>
+# Exit status: 0 without findings, 1 with findings, 2 on a usage error.
+set -uo pipefail
+payload=${1:?usage: check-payload.sh <payload dir> <msistore program>}
+msistore=${2:?msistore program}
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+# The names, as the program and the build know them: the build profile
+# (support/profile.h) and the program's cabinet table (staging/cabinet_table.h).
+profile() { sed -n "s/^#define $1 \"\([^\"]*\)\".*/\1/p" "$root/support/profile.h"; }
+PACKAGE="$(profile PROFILE_KIND)$(profile PROFILE_VERSION).msi"
+digits="$(profile PROFILE_VERSION_MAJOR)$(profile PROFILE_VERSION_MINOR)$(profile PROFILE_VERSION_MICRO)$(profile PROFILE_VERSION_UPDATE)"
+mapfile -t CABINETS < <(sed -n 's/^CABINET_ROW("[A-Z0-9_]*", [0-9]*, "\([a-z]*\)%s%s%s%s\([a-z0-9]*\)").*/\1'"$digits"'\2.cab/p' \
+    "$root/staging/cabinet_table.h")
+if [ "$PACKAGE" = .msi ] || [ ${#CABINETS[@]} -ne 8 ]; then
+    echo "check-payload: cannot read the names from support/profile.h and staging/cabinet_table.h" >&2
+    exit 2
+fi
+[ -d "$payload" ] || { echo "check-payload: no folder $payload" >&2; exit 2; }
+
+findings=0
+finding() {
+    echo "warning: payload check: $*" >&2
+    findings=$((findings + 1))
+}
+is_one_of_the_eight() {
+    local name
+    for name in "${CABINETS[@]}"; do [ "$1" = "$name" ] && return 0; done
+    return 1
+}
+
+# The cabinets the Media table names, one per line, in the array `named`.
+named=()
+read_media_table() {
+    local package=$1 dump header column=0 i row cabinet
+    dump=$(msiinfo export "$package" Media 2>/dev/null | tr -d '\r') ||
+        { finding "$PACKAGE has no readable Media table"; return; }
+    IFS=$'\t' read -r -a header <<<"$(head -n 1 <<<"$dump")"
+    for i in "${!header[@]}"; do [ "${header[$i]}" = Cabinet ] && column=$((i + 1)); done
+    [ "$column" -gt 0 ] || { finding "$PACKAGE has no Cabinet column in its Media table"; return; }
+    while IFS= read -r row; do
+        cabinet=$(cut -f"$column" <<<"$row")
+        case $cabinet in
+        "") finding "a Media row of $PACKAGE names no cabinet" ;;
+        "#"*) finding "$PACKAGE names the embedded cabinet $cabinet; the eight cabinets must be external files" ;;
+        *)
+            is_one_of_the_eight "$cabinet" ||
+                finding "$PACKAGE names the cabinet $cabinet, which is not one of the eight cabinet files"
+            named+=("$cabinet")
+            ;;
+        esac
+    done < <(tail -n +4 <<<"$dump")
+    for cabinet in "${CABINETS[@]}"; do
+        printf '%s\n' "${named[@]}" | grep -qxF "$cabinet" ||
+            finding "the Media table of $PACKAGE does not name $cabinet"
+    done
+}
+
+check_package() {
+    local package="$payload/$PACKAGE" entries storage
+    if [ ! -f "$package" ]; then
+        finding "no package $PACKAGE"
+        return 1
+    fi
+    if ! entries=$("$msistore" list "$package" 2>/dev/null); then
+        finding "$PACKAGE is not a compound file"
+        return 1
+    fi
+    for storage in 1041 2052; do
+        grep -qxF "storage $storage" <<<"$entries" || finding "$PACKAGE has no sub-storage $storage"
+    done
+    read_media_table "$package"
+}
+
+check_cabinets() {
+    local path name
+    for path in "$payload"/*; do
+        name=$(basename "$path")
+        [ -f "$path" ] || continue
+        case ${name,,} in *.cab) ;; *) continue ;; esac
+        if [ "$(head -c 4 "$path")" != MSCF ]; then
+            finding "$name does not begin with MSCF"
+        fi
+        if [ "$package_ok" = 1 ] && ! printf '%s\n' "${named[@]}" | grep -qxF "$name"; then
+            finding "$name is not named by the Media table of $PACKAGE"
+        fi
+    done
+    [ "$package_ok" = 1 ] || return
+    for name in "${named[@]}"; do
+        [ -f "$payload/$name" ] || finding "$name, named by the Media table, is missing"
+    done
+}
+
+package_ok=1
+check_package || package_ok=0
+check_cabinets
+[ "$findings" -eq 0 ]
