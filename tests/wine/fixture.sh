@@ -35,12 +35,32 @@ start_xvfb() {
     Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$state/display" \
         </dev/null >"$state/xvfb.log" 2>&1 &
     echo $! >"$state/xvfb.pid"
-    for _ in $(seq 100); do
+    for _ in $(seq 200); do
         [ -s "$state/display" ] && return 0
         sleep 0.1
     done
-    echo "fixture: Xvfb did not start" >&2
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null # a later try starts its own
     return 1
+}
+
+# Runs one step of the setup, with its output in setup.log; a step that
+# fails is tried twice more, since a Wine start on a loaded machine can fail
+# once. Says which step failed, with the end of the log.
+try() { # <what> <command...>
+    local what=$1 attempt
+    shift
+    for attempt in 1 2 3; do
+        "$@" </dev/null >>"$state/setup.log" 2>&1 && return 0
+        echo "fixture: $what failed (attempt $attempt)" >&2
+        sleep 2
+    done
+    tail -n 20 "$state/setup.log" >&2
+    return 1
+}
+
+boot_prefix() {
+    # Wine takes the user's language from LANG; the tests choose it per run.
+    env LANG="$WINE_LANG" wine wineboot -i && wineserver -w
 }
 
 setup() {
@@ -48,7 +68,7 @@ setup() {
     cleanup # a run that was killed may have left its state behind
     mkdir -p "$state"
     make_locales "$state/locales" || return 1
-    start_xvfb || return 1
+    try "starting Xvfb" start_xvfb || return 1
     cat >"$state/env" <<ENV
 export WINEPREFIX='$state/prefix'
 export WINEDEBUG=-all
@@ -59,21 +79,20 @@ export WINE_LANG=en_US.UTF-8
 unset LC_ALL LC_MESSAGES LANGUAGE
 ENV
     . "$state/env"
-    # Wine takes the user's language from LANG; the tests choose it per run.
-    env LANG="$WINE_LANG" wine wineboot -i </dev/null >"$state/wineboot.log" 2>&1 && wineserver -w || return 1
-    wineserver -p </dev/null >/dev/null 2>&1 || return 1
+    try "making the prefix" boot_prefix || return 1
+    try "starting the wineserver" wineserver -p || return 1
 
     # The Windows tests run again under a second name that the prefix
     # reports as version 5.2.
-    wine reg add 'HKCU\Software\Wine\AppDefaults\windows_tests52.exe' /v Version /t REG_SZ /d win2003 /f \
-        </dev/null >/dev/null 2>&1 || return 1
+    try "the 5.2 setting" wine reg add 'HKCU\Software\Wine\AppDefaults\windows_tests52.exe' \
+        /v Version /t REG_SZ /d win2003 /f || return 1
 
     # A recording stand-in for the engine, found through InstallerLocation.
     local drive_c="$WINEPREFIX/drive_c"
     mkdir -p "$drive_c/fakeengine"
     cp "$build/msiexec.exe" "$drive_c/fakeengine/msiexec.exe" || return 1
-    wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
-        /t REG_SZ /d 'C:\fakeengine' /f </dev/null >/dev/null 2>&1 || return 1
+    try "setting InstallerLocation" wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' \
+        /v InstallerLocation /t REG_SZ /d 'C:\fakeengine' /f || return 1
 
     local user
     user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
