@@ -37,6 +37,11 @@ build() {
             "$root/tools/build-installer.sh" "$root" "$bench/payloads/${n}mb" "$bench/pmx-$n.exe" >>"$log"
         makensis -V1 -DPAYLOAD="$bench/payloads/${n}mb" -DOUT="$bench/peer-$n.exe" "$root/bench/peer.nsi" >>"$log"
     done
+
+    step "the large sample kit and the installer around it"
+    "$root/sample/build-payload.sh" "$bench/kit-large" large >>"$log"
+    INSTALLER_BUILD_DIR="$bench/installer-kit" \
+        "$root/tools/build-installer.sh" "$root" "$bench/kit-large" "$bench/kit-large.exe" >>"$log"
 }
 
 # The prefix and its server live only for this run.
@@ -106,6 +111,24 @@ one_round() { # <round name>
     done
 }
 
+# A full silent install of the large sample kit by Wine's own msiexec, then
+# its uninstall (kit and runtime, product codes from sample/*.wxs) so that the
+# next round installs again.
+product_code() { sed -n 's/.*<Product Id="\([^"]*\)".*/{\1}/p' "$root/sample/$1"; }
+
+full_install_round() { # <round name>
+    local installer_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer'
+    wine reg add "$installer_key" /v InstallerLocation /t REG_SZ /d 'C:\windows\system32' /f \
+        </dev/null >/dev/null 2>&1
+    rm -rf "$kit_dir"
+    launch "kit-$1" --watch-event "$(winepath -w "$bench/kit-large.exe")" /s
+    wine msiexec /x "$(product_code kit.wxs)" /qn </dev/null >/dev/null 2>&1 || true
+    wine msiexec /x "$(product_code hux.wxs)" /qn </dev/null >/dev/null 2>&1 || true
+    wine reg delete 'HKLM\SOFTWARE\Tovimark' /f </dev/null >/dev/null 2>&1 || true
+    wine reg add "$installer_key" /v InstallerLocation /t REG_SZ /d 'C:\benchengine' /f \
+        </dev/null >/dev/null 2>&1
+}
+
 # The staged files of the last run must be the payload's, byte for byte.
 check_staged() {
     local n=${sizes[-1]} file
@@ -151,6 +174,11 @@ main() {
     for i in $(seq "$runs"); do
         step "round $i"
         one_round "$i"
+    done
+    step "full silent installs of the large kit: warm-up, then $runs"
+    full_install_round warmup
+    for i in $(seq "$runs"); do
+        full_install_round "$i"
     done
     step "checks"
     check_staged

@@ -1,5 +1,5 @@
 // Starts one installer run for the benchmark and measures it from outside:
-//   launch.exe <stamps file> [--event-set] <program.exe>
+//   launch.exe <stamps file> [--event-set|--watch-event] <program.exe> [arguments]
 // The performance counter is read just before CreateProcess ("launch"), so
 // every figure counts from the moment the installer process is created. While
 // the program runs its memory is sampled every few milliseconds; Wine fills
@@ -8,7 +8,9 @@
 // BENCH_STAMPS, which names the same file, so the stand-in engine appends its
 // own stamps there. With --event-set the cabinet event is created already set
 // and held, for programs that do not set it themselves (the peer, and the
-// stand-in started directly as the trivial program).
+// stand-in started directly as the trivial program). With --watch-event the
+// launcher waits on the event itself and stamps when it is set
+// ("watched_event_set"), for runs with the real engine, which stamps nothing.
 #include <windows.h>
 #include <psapi.h>
 
@@ -16,6 +18,17 @@
 #include <wchar.h>
 
 static const DWORD kSampleMs = 4;
+static const char kEventName[] = "QelPmxCabExtractWaitEvent";
+
+static HANDLE g_watchedEvent;
+static LARGE_INTEGER g_watchedSet;
+
+static DWORD WINAPI WatchEvent(LPVOID)
+{
+    if (WaitForSingleObject(g_watchedEvent, INFINITE) == WAIT_OBJECT_0)
+        QueryPerformanceCounter(&g_watchedSet);
+    return 0;
+}
 
 static void Append(const WCHAR *path, const char *text)
 {
@@ -54,18 +67,27 @@ int wmain(int argc, WCHAR **argv)
 {
     int next = 2;
     bool eventSet = argc > 2 && wcscmp(argv[2], L"--event-set") == 0;
-    if (eventSet)
+    bool watchEvent = argc > 2 && wcscmp(argv[2], L"--watch-event") == 0;
+    if (eventSet || watchEvent)
         next++;
-    if (argc != next + 1) {
-        fputs("usage: launch.exe <stamps file> [--event-set] <program.exe>\n", stderr);
+    if (argc < next + 1) {
+        fputs("usage: launch.exe <stamps file> [--event-set|--watch-event] <program.exe> [arguments]\n", stderr);
         return 2;
     }
     const WCHAR *stamps = argv[1];
     SetEnvironmentVariableW(L"BENCH_STAMPS", stamps);
-    HANDLE event = eventSet ? CreateEventA(NULL, TRUE, TRUE, "QelPmxCabExtractWaitEvent") : NULL;
+    HANDLE event = eventSet || watchEvent ? CreateEventA(NULL, TRUE, eventSet, kEventName) : NULL;
+    g_watchedEvent = event;
+    if (watchEvent)
+        CloseHandle(CreateThread(NULL, 0, WatchEvent, NULL, 0, NULL));
 
     static WCHAR command[32768];
     _snwprintf(command, 32767, L"\"%ls\"", argv[next]);
+    for (int i = next + 1; i < argc; i++) {
+        size_t used = wcslen(command);
+        _snwprintf(command + used, 32767 - used, L" %ls", argv[i]);
+    }
+    command[32767] = L'\0';
     STARTUPINFOW startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof(startup));
@@ -91,9 +113,9 @@ int wmain(int argc, WCHAR **argv)
     char text[512];
     _snprintf(text, sizeof(text) - 1,
               "launch %I64d\nended %I64d\nfrequency %I64d\nexit %lu\npeak_private %I64u\npeak_working_set %I64u\n"
-              "memory_samples %d\n",
+              "memory_samples %d\nwatched_event_set %I64d\n",
               launched.QuadPart, ended.QuadPart, frequency.QuadPart, exitCode, (unsigned long long)peaks.privateBytes,
-              (unsigned long long)peaks.workingSet, peaks.samples);
+              (unsigned long long)peaks.workingSet, peaks.samples, g_watchedSet.QuadPart);
     text[sizeof(text) - 1] = '\0';
     Append(stamps, text);
     return 0;
