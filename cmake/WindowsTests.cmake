@@ -96,4 +96,5 @@ target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)
 target_link_options(windows_tests PRIVATE -static)
 # The same program under a second name, which the prefix reports as 5.2.
 add_custom_command(TARGET windows_tests POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:windows_tests> ${CMAKE_BINARY_DIR}/windows_tests52.exe)
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:windows_tests> ${CMAKE_BINARY_DIR}/windows_tests52.exe
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:windows_tests> ${CMAKE_BINARY_DIR}/windows_tests51.exe)

@@ -113,7 +113,7 @@ endfunction()
 # end-to-end case replaces for a while. CabinetWriter writes into the kit
 # folder and uses the cabinet event, and VendorKey the vendor and kit keys
 # under HKLM, as the end-to-end cases do.
-set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 EngineGate CabinetWriter VendorKey)
+set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 OnVersion51 EngineGate CabinetWriter VendorKey)
 # DiagnosticLogInTempFolder uses the user's temporary folder, which an
 # end-to-end case checks; the InSystemDirectory suites place DLLs in system32.
 list(APPEND SHARED_STATE_SUITES DiagnosticLogInTempFolder SystemLoaderInSystemDirectory HardeningInSystemDirectory)
@@ -127,6 +127,8 @@ foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/ca
         set(program windows_tests.exe)
         if(suite STREQUAL "OnVersion52")
             set(program windows_tests52.exe)
+        elseif(suite STREQUAL "OnVersion51")
+            set(program windows_tests51.exe)
         endif()
         add_wine_test(windows.${test} ${WINE_RUN} ${WIN_BUILD}/${program} --gtest_filter=${test})
         if(suite IN_LIST SHARED_STATE_SUITES)

@@ -4,6 +4,8 @@
 // is printed in full:
 //   box: <caption> | <text>      one line per message box, answered with OK
 //   exit: <decimal> 0x<hex>      all 32 bits of the exit code
+// RUNNER_ENV=<name>=<value> sets one variable for the program, for those that
+// Wine sets itself for every process (USERPROFILE), whatever the shell says.
 // usage: runner.exe <program.exe>
 #include <windows.h>
 
@@ -56,6 +58,14 @@ int wmain(int argc, WCHAR **argv)
     }
     _snwprintf(command, 32767, L"\"%ls\"%ls%ls", argv[1], tail[0] ? L" " : L"", tail);
     command[32767] = L'\0';
+
+    static WCHAR setting[4096];
+    DWORD settingLength = GetEnvironmentVariableW(L"RUNNER_ENV", setting, 4096);
+    WCHAR *equals = settingLength > 0 && settingLength < 4096 ? wcschr(setting, L'=') : NULL;
+    if (equals != NULL) {
+        *equals = L'\0';
+        SetEnvironmentVariableW(setting, equals + 1);
+    }
 
     static WatchResult result;
     if (!RunWatched(command, &result)) {

@@ -546,3 +546,26 @@ case_dlls_planted_beside_the_program_are_never_loaded() {
     done
     rm -rf "$folder"
 }
+
+# The shell hands back a folder that is not fit to stage under (a relative
+# one, from the prefix's User Shell Folders): the profile folder is used,
+# and when that is unfit too, the Windows folder.
+case_unusable_shell_folder_falls_back_to_the_profile_then_windows() {
+    local folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+    local local_low='{A520A1A4-1780-4FF6-BD18-167343C5AF16}' tail='Qel\Orva\pmx4.2.0_17_x64\pmx4.2.0_17.msi'
+    wine reg add "$folders" /v "$local_low" /t REG_EXPAND_SZ /d 'relative\LocalLow' /f >/dev/null 2>&1
+    run_installer "$PRODUCT" "/s"
+    expect_eq "exit code (profile)" 0 "$EXIT"
+    expect_eq "engine command (profile)" "\"$WIN_ENGINE\" /i \"C:\\users\\$WINE_USER\\$tail\"  /qn WRAPPER=1" "$CALL"
+    [ -f "$DRIVE_C/users/$WINE_USER/Qel/Orva/pmx4.2.0_17_x64/pmx4.2.0_17.msi" ] ||
+        fail "the package is not staged under the profile folder"
+
+    run_installer "$PRODUCT" "/s" RUNNER_ENV='USERPROFILE=relative'
+    expect_eq "exit code (Windows folder)" 0 "$EXIT"
+    expect_eq "engine command (Windows folder)" "\"$WIN_ENGINE\" /i \"C:\\windows\\$tail\"  /qn WRAPPER=1" "$CALL"
+    [ -f "$DRIVE_C/windows/Qel/Orva/pmx4.2.0_17_x64/pmx4.2.0_17.msi" ] ||
+        fail "the package is not staged under the Windows folder"
+
+    wine reg delete "$folders" /v "$local_low" /f >/dev/null 2>&1
+    rm -rf "$DRIVE_C/users/$WINE_USER/Qel" "$DRIVE_C/windows/Qel"
+}

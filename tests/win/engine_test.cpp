@@ -122,6 +122,23 @@ TEST(OnVersion52, MsiexecIsInTheSystemDirectoryWhateverTheRegistrySays)
     EXPECT_EQ(SystemDirectory() + "\\msiexec.exe", Located());
 }
 
+// 5.1 is not 5.2: the engine is where the registry says, and nowhere else.
+TEST(OnVersion51, MsiexecIsWhereInstallerLocationSays)
+{
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    ASSERT_TRUE(GetVersionExA(&version));
+    ASSERT_EQ(5u, version.dwMajorVersion) << "run as windows_tests51.exe, which the prefix reports as 5.1";
+    ASSERT_EQ(1u, version.dwMinorVersion);
+    EXPECT_FALSE(IsVersion52());
+    SavedMachineValue saved(kInstallerKey, kLocation);
+    SetLocation("C:\\elsewhere");
+    EXPECT_EQ("C:\\elsewhere\\msiexec.exe", Located());
+    DeleteMachineValue(kInstallerKey, kLocation);
+    EXPECT_EQ("<failed>", Located());
+}
+
 TEST(RunAndWait, PassesTheExitCodeOnInFull)
 {
     std::string log = MakeTempFolder("run") + "\\calls.txt";

@@ -86,6 +86,9 @@ ENV
     # reports as version 5.2.
     try "the 5.2 setting" wine reg add 'HKCU\Software\Wine\AppDefaults\windows_tests52.exe' \
         /v Version /t REG_SZ /d win2003 /f || return 1
+    # ... and under a third name that it reports as 5.1.
+    try "the 5.1 setting" wine reg add 'HKCU\Software\Wine\AppDefaults\windows_tests51.exe' \
+        /v Version /t REG_SZ /d winxp /f || return 1
 
     # A recording stand-in for the engine, found through InstallerLocation.
     local drive_c="$WINEPREFIX/drive_c"
