@@ -148,3 +148,5 @@ foreach(line IN LISTS lines)
     add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})
     set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
 endforeach()
+# One run of the installer per row of bad inputs: more than one case's time.
+set_tests_properties(e2e.bad_inputs_give_their_defined_results PROPERTIES TIMEOUT 900)

@@ -244,7 +244,7 @@ static int RunSetting(const char *name, int run, char *value, DWORD size)
 // over, or the registry stores the NUL anyway.
 static void StoreMachineString(const char *keyPath, const char *name, const char *text, int withNul)
 {
-    static char data[2048];
+    static char data[8192 + 2];
     size_t length = strlen(text);
     if (length + 2 > sizeof(data))
         return;
@@ -284,7 +284,7 @@ static void CreateKitHome(void)
 // What the installed package leaves behind on run `run`.
 static void LeaveInstalledState(int run)
 {
-    static char status[1024];
+    static char status[8192];
     char nul[8];
     if (RunSetting("FAKE_MSIEXEC_STATUS", run, status, sizeof(status)))
         StoreMachineString("Software\\Tovimark", "InstallStatus", status,

@@ -569,3 +569,77 @@ case_unusable_shell_folder_falls_back_to_the_profile_then_windows() {
     wine reg delete "$folders" /v "$local_low" /f >/dev/null 2>&1
     rm -rf "$DRIVE_C/users/$WINE_USER/Qel" "$DRIVE_C/windows/Qel"
 }
+
+# Bad inputs, one row each, with the result each must give. Every row runs
+# the installer once; besides the exit code and the number of engine runs,
+# nothing may be written outside the kit folder and the stand-in's records.
+#   label | preparation (shell) | command tail | exit code | engine runs
+BAD_INPUTS=$(cat <<'ROWS'
+options: an argument of 1022 bytes|:|{1022}|1639|0
+options: an argument of 1023 bytes|:|{1023}|1639|0
+options: /v" alone|:|/v"|0|1
+options: /lang= without digits|:|/lang= /s|0|1
+options: /lang= with a huge number|:|/lang=99999999999999999999999 /s|0|1
+options: non-ASCII bytes|:|é ü ß 日本 /s|0|1
+InstallStatus: 511 bytes without NUL|export FAKE_MSIEXEC_STATUS={status511}|/s|0|1
+InstallStatus: 512 bytes with NUL|export FAKE_MSIEXEC_STATUS={status512} FAKE_MSIEXEC_STATUS_NUL=1|/s|0|1
+InstallStatus: 4096 bytes without NUL|export FAKE_MSIEXEC_STATUS={status4096}|/s|0|1
+InstallStatus: 4096 bytes with NUL|export FAKE_MSIEXEC_STATUS={status4096} FAKE_MSIEXEC_STATUS_NUL=1|/s|0|1
+InstallStatus: REG_DWORD|wine reg add "$VENDOR_KEY" /v InstallStatus /t REG_DWORD /d 7 /f|/s|0|1
+InstallStatus: REG_MULTI_SZ of "reinstall" (a terminated string: rerun)|wine reg add "$VENDOR_KEY" /v InstallStatus /t REG_MULTI_SZ /d reinstall /f|/s|0|2
+OrvaHome: empty|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_SZ /d '' /f|/s|0|1
+OrvaHome: REG_DWORD|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_DWORD /d 1 /f|/s|0|1
+OrvaHome: 1023 bytes|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_SZ /d "C:\\{1020}" /f|/s|0|1
+OrvaHome: a missing folder|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_SZ /d 'C:\no such kit home' /f|/s|0|1
+TMPDIR of 300 characters|export RUNNER_ENV=TMPDIR={300}|/s|0|1
+staging: a file where the Orva folder goes|rm -rf "$ORVA_DIR"; : >"$ORVA_DIR"|/s|3|0
+staging: a folder where the package goes|mkdir -p "$STAGED_PACKAGE"|/s|5|0
+engine: exits with an exception code|export FAKE_MSIEXEC_EXIT=0xC0000005|/s|3221225477|1
+ROWS
+)
+
+KIT_KEY_E2E='HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17'
+ORVA_DIR=${KIT_DIR%/*}
+
+# Files written since <marker>, outside the kit folder and the stand-in's folder.
+written_outside() { # <marker>
+    find "$DRIVE_C" -newer "$1" -type f \
+        ! -path "$KIT_DIR/*" ! -path "$DRIVE_C/fakeengine/*" ! -path "$DRIVE_C/Orva Kit Home/*" 2>/dev/null
+}
+
+case_bad_inputs_give_their_defined_results() {
+    local label prepare tail exit runs marker long status
+    long=$(printf 'P%.0s' $(seq 4096))
+    status="reinstall$long"
+    marker=$(mktemp)
+    while IFS='|' read -r label prepare tail exit runs; do
+        tail=${tail//\{1022\}/"${long:0:1022}"}
+        tail=${tail//\{1023\}/"${long:0:1023}"}
+        prepare=${prepare//\{status511\}/"${status:0:511}"}
+        prepare=${prepare//\{status512\}/"${status:0:512}"}
+        prepare=${prepare//\{status4096\}/"${status:0:4096}"}
+        prepare=${prepare//\{1020\}/"${long:0:1020}"}
+        prepare=${prepare//\{300\}/"C:\\${long:0:297}"}
+        clear_installed_state
+        mkdir -p "$KIT_DIR"
+        (
+            eval "$prepare" >/dev/null 2>&1
+            touch "$marker"
+            sleep 0.01
+            run_installer "$PRODUCT" "$tail"
+            echo "$EXIT|$(grep -c . <<<"$CALL")|$BOXES"
+        ) >"$marker.out" 2>&1
+        local result
+        result=$(tail -n 1 "$marker.out")
+        expect_eq "$label: exit code" "$exit" "${result%%|*}"
+        result=${result#*|}
+        expect_eq "$label: engine runs" "$runs" "${result%%|*}"
+        expect_eq "$label: written outside the kit folder" "" "$(written_outside "$marker")"
+        # What the row left behind goes, so that the next row starts clean.
+        [ -f "$ORVA_DIR" ] && rm -f "$ORVA_DIR"
+        rm -rf "$STAGED_PACKAGE"
+        wine reg delete "$KIT_KEY_E2E" /f >/dev/null 2>&1
+    done <<<"$BAD_INPUTS"
+    clear_installed_state
+    rm -f "$marker" "$marker.out"
+}
