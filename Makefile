@@ -1,8 +1,10 @@
 # make demo        build the installer around the sample payload and run it under Wine
 # make test        run every test: native, Windows under Wine, end to end
 # make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>] [STRICT=1]
+#                  [SIGN_CERT=<cert.pem> SIGN_KEY=<key.pem> [SIGN_CA=<ca.pem>]]
 #                  build the installer around your own package and cabinets
 #                  (STRICT=1: a finding of the payload check fails the build)
+#                  (SIGN_CERT/SIGN_KEY: signed with SHA-256 at SOURCE_DATE_EPOCH, verified)
 # make bench       staging speed, size and memory against cp and a peer installer
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
@@ -28,7 +30,8 @@ test: deps
 	ctest --test-dir build/test --output-on-failure -j $(TEST_JOBS)
 
 installer: deps
-	@STRICT="$(STRICT)" tools/build-installer.sh "$(INVOKING_DIR)" "$(PAYLOAD_DIR)" "$(OUT)"
+	@STRICT="$(STRICT)" SIGN_CERT="$(SIGN_CERT)" SIGN_KEY="$(SIGN_KEY)" SIGN_CA="$(SIGN_CA)" SOURCE_DATE_EPOCH="$(SOURCE_DATE_EPOCH)" \
+		tools/build-installer.sh "$(INVOKING_DIR)" "$(PAYLOAD_DIR)" "$(OUT)"
 
 demo: deps
 	@tools/demo.sh

@@ -88,8 +88,11 @@ add_test(NAME image.make_installer_around_a_payload_folder
 add_test(NAME image.payload_check_reports_broken_payloads
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/payload_check.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR}/payload-check)
+add_test(NAME image.signed_build_verifies_and_keeps_the_image
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/signed_build.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+            ${CMAKE_BINARY_DIR}/signed-build)
 set_tests_properties(image.two_builds_are_identical image.make_installer_around_a_payload_folder
-    image.payload_check_reports_broken_payloads
+    image.payload_check_reports_broken_payloads image.signed_build_verifies_and_keeps_the_image
     PROPERTIES TIMEOUT 300)
 
 # The test bed.

@@ -5,17 +5,53 @@
 # found by exact name; a missing one is left out with a warning.
 # The payload is checked first (tools/check-payload.sh): each finding is a
 # warning on stderr, and with STRICT=1 any finding fails the build.
+# With SIGN_CERT and SIGN_KEY (PEM files) the installer is signed with SHA-256
+# and the signature verified before OUT is written; SOURCE_DATE_EPOCH, when
+# set, is the signing time, so that two signed builds are byte-identical.
+# The signature is verified against SIGN_CA, by default SIGN_CERT itself (a
+# self-signed certificate; a certificate issued by a CA needs its root here).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 invoking=${1:?invoking folder}
 payload=${2:-}
 out=${3:-}
+sign_cert=${SIGN_CERT:-}
+sign_key=${SIGN_KEY:-}
+sign_ca=${SIGN_CA:-}
+usage="usage: make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>] [STRICT=1] [SIGN_CERT=<cert.pem> SIGN_KEY=<key.pem> [SIGN_CA=<ca.pem>]]"
 if [ -z "$payload" ]; then
-    echo "usage: make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>]" >&2
+    echo "$usage" >&2
     exit 2
+fi
+if { [ -n "$sign_cert" ] && [ -z "$sign_key" ]; } || { [ -z "$sign_cert" ] && [ -n "$sign_key" ]; }; then
+    echo "build-installer: SIGN_CERT and SIGN_KEY go together" >&2
+    echo "$usage" >&2
+    exit 2
+fi
+if [ -n "$sign_ca" ] && [ -z "$sign_cert" ]; then
+    echo "build-installer: SIGN_CA is only for a signed build (SIGN_CERT and SIGN_KEY)" >&2
+    echo "$usage" >&2
+    exit 2
+fi
+signing_time=()
+if [ -n "$sign_cert" ] && [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+    case $SOURCE_DATE_EPOCH in
+        *[!0-9]*) echo "build-installer: SOURCE_DATE_EPOCH is not a number of seconds: $SOURCE_DATE_EPOCH" >&2; exit 2 ;;
+    esac
+    signing_time=(-time "$SOURCE_DATE_EPOCH")
 fi
 cd "$invoking"
 [ -d "$payload" ] || { echo "build-installer: no folder $payload" >&2; exit 2; }
+if [ -n "$sign_cert" ]; then
+    [ -n "$sign_ca" ] || sign_ca=$sign_cert
+    for file in "$sign_cert" "$sign_key" "$sign_ca"; do
+        [ -f "$file" ] && [ -r "$file" ] || { echo "build-installer: cannot read $file" >&2; exit 2; }
+    done
+    absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+    sign_cert=$(absolute "$sign_cert")
+    sign_key=$(absolute "$sign_key")
+    sign_ca=$(absolute "$sign_ca")
+fi
 payload=$(cd "$payload" && pwd)
 [ -n "$out" ] || out="$root/build/pmx4.2.0_17-windows-x64.exe"
 case $out in /*) ;; *) out="$invoking/$out" ;; esac
@@ -35,5 +71,28 @@ cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_6
     -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=OFF -DPAYLOAD_DIR="$payload" >/dev/null
 cmake --build "$build" --target installer >/dev/null
 mkdir -p "$(dirname "$out")"
-cp "$build/pmx4.2.0_17-windows-x64.exe" "$out"
-echo "installer: $out ($(stat -c %s "$out") bytes)"
+built="$build/pmx4.2.0_17-windows-x64.exe"
+if [ -z "$sign_cert" ]; then
+    cp "$built" "$out"
+    echo "installer: $out ($(stat -c %s "$out") bytes)"
+    exit 0
+fi
+
+# Signed next to the build, never in place (the resource alignment step of
+# the next build refuses a signed file), and copied to OUT only once the
+# signature verifies: a failed run leaves nothing at OUT that looks signed.
+signed="$build/signed.exe"
+rm -f "$signed" "$out"
+failed() {
+    rm -f "$signed" "$out"
+    echo "build-installer: $1; no installer written" >&2
+    [ -s "$build/sign.log" ] && sed 's/^/  /' "$build/sign.log" >&2
+    exit 1
+}
+osslsigncode sign -certs "$sign_cert" -key "$sign_key" -h sha256 "${signing_time[@]}" \
+    -in "$built" -out "$signed" >"$build/sign.log" 2>&1 || failed "signing with $sign_cert failed"
+osslsigncode verify -CAfile "$sign_ca" -in "$signed" >"$build/sign.log" 2>&1 ||
+    failed "the signature does not verify against $sign_ca"
+cp "$signed" "$out" || failed "cannot write $out"
+rm -f "$signed" "$build/sign.log"
+echo "installer: $out ($(stat -c %s "$out") bytes, signed with $sign_cert)"
