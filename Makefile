@@ -6,15 +6,20 @@
 #                  (STRICT=1: a finding of the payload check fails the build)
 #                  (SIGN_CERT/SIGN_KEY: signed with SHA-256 at SOURCE_DATE_EPOCH, verified)
 # make bench       staging speed, size and memory against cp and a peer installer
+# make fuzz [FUZZ_EXECS=<n>]
+#                  every fuzz target for 10 million inputs (or n); executions
+#                  and coverage per target
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 # Most Wine tests wait on Wine rather than compute: run more of them at once.
 TEST_JOBS ?= 4
+# Inputs per target in `make fuzz`.
+FUZZ_EXECS ?= 10000000
 # The folder make was started from (PWD is not updated by make -C), so that
 # relative PAYLOAD_DIR and OUT values mean what the caller typed.
 INVOKING_DIR := $(or $(PWD),$(CURDIR))
 
-.PHONY: all deps test demo installer bench clean
+.PHONY: all deps test demo installer bench fuzz clean
 
 all: test
 
@@ -38,6 +43,13 @@ demo: deps
 
 bench: deps
 	@bench/bench.sh
+
+FUZZ_TARGETS := options followup regstring logtext paths
+
+fuzz: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build build/test -j $(JOBS) --target $(addsuffix _fuzz,$(FUZZ_TARGETS))
+	FUZZ_EXECS=$(FUZZ_EXECS) tests/fuzz/long.sh build/test $(FUZZ_TARGETS)
 
 clean:
 	rm -rf build

@@ -26,26 +26,33 @@ include(GoogleTest)
 gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
 
-# A libFuzzer target over the same logic, run for a bounded number of inputs.
+# libFuzzer targets over the same logic, one per part that reads outside
+# input, each run over its corpus for a bounded number of inputs (FUZZ_RUNS).
+# `make fuzz` runs them for long (tests/fuzz/long.sh).
 find_program(CLANGXX clang++)
+set(FUZZ_TARGETS options followup regstring logtext paths)
 if(CLANGXX)
-    set(FUZZ_SOURCES ${LOGIC_SOURCES} tests/fuzz/logic_fuzz.cpp)
-    list(TRANSFORM FUZZ_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
-    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/logic_fuzz
-        COMMAND ${CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
-                -fno-sanitize-recover=all -I${CMAKE_SOURCE_DIR} ${FUZZ_SOURCES}
-                -o ${CMAKE_BINARY_DIR}/logic_fuzz
-        DEPENDS ${FUZZ_SOURCES} ${CMAKE_SOURCE_DIR}/app/options.h ${CMAKE_SOURCE_DIR}/installer/command.h
-                ${CMAKE_SOURCE_DIR}/staging/layout.h ${CMAKE_SOURCE_DIR}/support/text.h
-                ${CMAKE_SOURCE_DIR}/installer/followup.h ${CMAKE_SOURCE_DIR}/support/regstring.h
-                ${CMAKE_SOURCE_DIR}/support/logtext.h
-        COMMENT "Building the logic fuzzer")
-    add_custom_target(logic_fuzz ALL DEPENDS ${CMAKE_BINARY_DIR}/logic_fuzz)
-    add_test(NAME fuzz.options_and_command
-        COMMAND ${CMAKE_SOURCE_DIR}/tests/fuzz/run.sh ${CMAKE_BINARY_DIR}/logic_fuzz ${CMAKE_BINARY_DIR}/fuzz-corpus)
-    set_tests_properties(fuzz.options_and_command PROPERTIES TIMEOUT 300)
+    set(FUZZ_LOGIC ${LOGIC_SOURCES})
+    list(TRANSFORM FUZZ_LOGIC PREPEND ${CMAKE_SOURCE_DIR}/)
+    file(GLOB FUZZ_HEADERS ${CMAKE_SOURCE_DIR}/app/*.h ${CMAKE_SOURCE_DIR}/installer/*.h
+         ${CMAKE_SOURCE_DIR}/staging/*.h ${CMAKE_SOURCE_DIR}/support/*.h ${CMAKE_SOURCE_DIR}/tests/fuzz/*.h)
+    foreach(target ${FUZZ_TARGETS})
+        set(source ${CMAKE_SOURCE_DIR}/tests/fuzz/${target}_fuzz.cpp)
+        file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+        add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/fuzz/${target}_fuzz
+            COMMAND ${CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
+                    -fno-sanitize-recover=all -I${CMAKE_SOURCE_DIR} ${FUZZ_LOGIC} ${source}
+                    -o ${CMAKE_BINARY_DIR}/fuzz/${target}_fuzz
+            DEPENDS ${FUZZ_LOGIC} ${source} ${FUZZ_HEADERS}
+            COMMENT "Building the ${target} fuzzer")
+        add_custom_target(${target}_fuzz ALL DEPENDS ${CMAKE_BINARY_DIR}/fuzz/${target}_fuzz)
+        add_test(NAME fuzz.${target}
+            COMMAND ${CMAKE_SOURCE_DIR}/tests/fuzz/run.sh ${CMAKE_BINARY_DIR}/fuzz/${target}_fuzz
+                    ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus/${target} ${CMAKE_BINARY_DIR}/fuzz-scratch/${target})
+        set_tests_properties(fuzz.${target} PROPERTIES TIMEOUT 120)
+    endforeach()
 else()
-    message(WARNING "clang++ not found: the logic fuzzer is not built")
+    message(WARNING "clang++ not found: the logic fuzzers are not built")
 endif()
 
 include(cmake/WineTests.cmake)

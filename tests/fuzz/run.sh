@@ -1,11 +1,19 @@
 #!/bin/bash
-# Runs the logic fuzzer for a bounded number of inputs (FUZZ_RUNS, default
-# 100000) from a fresh corpus folder: usage: run.sh <fuzzer> <scratch dir>
+# Runs one fuzz target for a bounded number of inputs (FUZZ_RUNS, default
+# 20000) after every input of its corpus, from a scratch copy so that the
+# corpus in the tree stays as it is: usage: run.sh <fuzzer> <corpus> <scratch>
 set -euo pipefail
-fuzzer=$1 scratch=$2
+fuzzer=$1 corpus=$2 scratch=$3
 rm -rf "$scratch"
-mkdir -p "$scratch"
-printf '\x04/s\n/v"/l*v log.txt"\n/lang=1041\n/INSTALLDIRPUBHUX=C:\\p\n' >"$scratch/seed1"
-printf '\x11/v"\n/v\n/qn\n/lang=66577\nADDLOCAL=ALL\n' >"$scratch/seed2"
-"$fuzzer" -runs="${FUZZ_RUNS:-100000}" -max_len=4096 -seed=1 "$scratch" 2>&1 | tail -n 3
+mkdir -p "$scratch/corpus" "$scratch/artifacts"
+cp "$corpus"/* "$scratch/corpus/"
+status=0
+"$fuzzer" -runs="${FUZZ_RUNS:-20000}" -max_len=4096 -seed=1 -artifact_prefix="$scratch/artifacts/" \
+    "$scratch/corpus" >"$scratch/log" 2>&1 || status=$?
+grep -E '^#[0-9]+[[:space:]]+DONE|^Done' "$scratch/log" || true
+if [ "$status" -ne 0 ]; then
+    cat "$scratch/log" >&2
+    echo "run.sh: the fuzzer failed; the input is kept under $scratch/artifacts" >&2
+    exit "$status"
+fi
 rm -rf "$scratch"
