@@ -120,6 +120,8 @@ set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 OnVersion51 EngineGate Cabinet
 # DiagnosticLogInTempFolder uses the user's temporary folder, which an
 # end-to-end case checks; the InSystemDirectory suites place DLLs in system32.
 list(APPEND SHARED_STATE_SUITES DiagnosticLogInTempFolder SystemLoaderInSystemDirectory HardeningInSystemDirectory)
+# StagingFolder plants links in the prefix's kit folder.
+list(APPEND SHARED_STATE_SUITES StagingFolder)
 foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
                tests/win/probes_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "support/text.h"
+
 static int IsDriveLetter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -30,4 +32,23 @@ int IsUsableDataFolder(const char *folder)
     if (rest == NULL)
         return 0;
     return rest[strspn(rest, "\\")] != '\0';
+}
+
+int StagingFolderOf(const char *path, int level, char *out, size_t cap)
+{
+    if (cap == 0)
+        return 0;
+    out[0] = '\0';
+    size_t end = strlen(path);
+    for (int i = 0; i < level; i++) {
+        while (end > 0 && path[end - 1] != '\\')
+            end--;
+        if (end == 0)
+            return 0; // fewer folders than asked for
+        end--;        // before the separator
+    }
+    int onlyDrive = end == 2 && path[1] == ':';
+    if (end == 0 || onlyDrive)
+        return 0;
+    return AppendTextN(out, cap, path, end);
 }

@@ -92,22 +92,37 @@ BOOL GetUserDataFolder(char *out)
     return FALSE;
 }
 
-// Appends `part` to `path` and creates the folder it names.
-static int AppendFolder(char *path, const char *part)
+// A junction, or under Wine a symbolic link, where a folder should be. The
+// name must not end in a backslash: Wine reports the folder the link leads
+// to for "link\", not the link.
+static BOOL IsLink(const char *folder)
 {
-    if (!AppendText(path, MAX_PATH, part))
+    DWORD attributes = GetFileAttributesA(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Appends "\" and `part` to `path` and creates the folder it names, as long
+// as no folder on the way is a link: a folder made beneath one would already
+// be written through it. The writing itself then refuses the link.
+static int AppendFolder(char *path, const char *part, BOOL *beneathLink)
+{
+    if (!AppendText(path, MAX_PATH, "\\") || !AppendText(path, MAX_PATH, part))
         return 0;
-    CreateDirectoryA(path, NULL); // it may exist already; a real failure shows at CreateFile
+    if (!*beneathLink) {
+        CreateDirectoryA(path, NULL); // it may exist already; a real failure shows at CreateFile
+        *beneathLink = IsLink(path);
+    }
     return 1;
 }
 
 int BuildStagingPath(char *path, const char *fileName, BOOL createBase)
 {
+    BOOL beneathLink = FALSE;
     if (path[0] != '\0') {
         if (createBase)
             CreateDirectoryA(path, NULL);
-        if (AppendFolder(path, "\\Qel\\") && AppendFolder(path, "Orva\\") &&
-            AppendFolder(path, PROFILE_KIT_FOLDER) && AppendText(path, MAX_PATH, "\\") &&
+        if (AppendFolder(path, "Qel", &beneathLink) && AppendFolder(path, "Orva", &beneathLink) &&
+            AppendFolder(path, PROFILE_KIT_FOLDER, &beneathLink) && AppendText(path, MAX_PATH, "\\") &&
             AppendText(path, MAX_PATH, fileName))
             return 1;
     }
@@ -130,6 +145,39 @@ int MakeCabinetPath(char *out, const char *name)
         return 0;
     }
     return BuildStagingPath(out, fileName, FALSE);
+}
+
+int AreStagingFoldersReal(const char *path)
+{
+    // From the outside in: a link higher up decides what lies below it.
+    static const int levels[] = {STAGING_QEL_FOLDER, STAGING_ORVA_FOLDER, STAGING_KIT_FOLDER};
+    for (size_t i = 0; i < sizeof(levels) / sizeof(levels[0]); i++) {
+        char folder[MAX_PATH];
+        if (!StagingFolderOf(path, levels[i], folder, sizeof(folder))) {
+            SetLastError(ERROR_BAD_PATHNAME);
+            return 0;
+        }
+        if (IsLink(folder)) {
+            SetLastError(ERROR_REPARSE_POINT_ENCOUNTERED);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Creates the staged file anew. Whatever stands at its path is deleted first
+// rather than opened: a hard link or a file link planted there would have
+// the resource written into the file it leads to. CREATE_NEW then refuses
+// anything put back in between. INVALID_HANDLE_VALUE, with the system's code
+// as last error, when either step fails.
+static HANDLE CreateNewStagedFile(const char *path)
+{
+    if (!DeleteFileA(path)) {
+        DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+            return INVALID_HANDLE_VALUE; // a folder in the way, a file in use, denied
+    }
+    return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
 static int WriteFileChunk(void *context, const unsigned char *bytes, unsigned long count,
@@ -160,7 +208,9 @@ int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         FailWithSystemError(LABEL_CREATE_FILE);
     }
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (!AreStagingFoldersReal(path))
+        FailWithSystemError(LABEL_CREATE_FILE);
+    HANDLE file = CreateNewStagedFile(path);
     if (file == INVALID_HANDLE_VALUE)
         FailWithSystemError(LABEL_CREATE_FILE);
     if (!WriteInChunks(bytes, size, WriteFileChunk, file))

@@ -36,10 +36,24 @@ int MakePackagePath(char *out);
 // created. 0 with "" in `out` when no path could be formed.
 int MakeCabinetPath(char *out, const char *name);
 
+#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
+#define ERROR_REPARSE_POINT_ENCOUNTERED 4395
+#endif
+
+// Whether the kit folder of the staging path `path`, its "Orva" and its
+// "Qel" are real folders and not links (junctions) that would send the file
+// elsewhere. 0 with ERROR_REPARSE_POINT_ENCOUNTERED as last error when one
+// is a link (ERROR_BAD_PATHNAME when `path` has no such three folders). A
+// folder that is missing is left to the file's creation to report.
+int AreStagingFoldersReal(const char *path);
+
 // Writes resource `id` of string type `type` to `path`, replacing any file
-// there. Returns 1 when written, 0 when the resource does not exist. Any
-// failure to write ends the process through FailWithSystemError; an empty
-// `path` (no staging path could be formed) fails as a name too long.
+// there: the old file, or a link planted in its place, is deleted and the
+// file created anew. Returns 1 when written, 0 when the resource does not
+// exist. Any failure to write ends the process through FailWithSystemError,
+// a link among the three folders of `path` (AreStagingFoldersReal) with
+// ERROR_REPARSE_POINT_ENCOUNTERED; an empty `path` (no staging path could be
+// formed) fails as a name too long.
 int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *path);
 
 // Shows "<label> failed with error <code>: <system text>" in a box captioned

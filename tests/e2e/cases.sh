@@ -646,3 +646,41 @@ case_bad_inputs_give_their_defined_results() {
     clear_installed_state
     rm -f "$marker" "$marker.out"
 }
+
+# The kit folder replaced by a link to another folder (what Wine shows for a
+# junction): the package is refused with 4395 before anything is written
+# through the link, and no engine runs. The real kit folder is put back.
+case_linked_kit_folder_stops_staging_with_4395() {
+    local other="$DRIVE_C/link-target-e2e"
+    rm -rf "$other" "$KIT_DIR.aside" && mkdir -p "$other" "$KIT_DIR"
+    mv "$KIT_DIR" "$KIT_DIR.aside"
+    ln -s "$other" "$KIT_DIR"
+    run_installer "$PRODUCT" "/s"
+    rm "$KIT_DIR" # the link only
+    mv "$KIT_DIR.aside" "$KIT_DIR"
+    expect_eq "exit code" 4395 "$EXIT"
+    case $BOXES in
+    "Error | Installer : Wrapper.CreateFile  failed with error 4395: "*) ;;
+    *) fail "error box: [$BOXES]" ;;
+    esac
+    expect_eq "engine calls" "" "$CALL"
+    expect_eq "written through the link" "" "$(ls -A "$other")"
+    rm -rf "$other"
+}
+
+# A hard link planted at the package's path, to a file outside the kit
+# folder: the staged package is a new file, the one outside keeps its bytes.
+case_hard_link_at_the_package_path_is_replaced() {
+    local outside="$DRIVE_C/precious-e2e.txt"
+    echo "precious bytes" >"$outside"
+    mkdir -p "$KIT_DIR" && rm -f "$STAGED_PACKAGE"
+    ln "$outside" "$STAGED_PACKAGE"
+    run_installer "$PRODUCT" "/s"
+    expect_eq "exit code" 0 "$EXIT"
+    expect_eq "the file outside" "precious bytes" "$(cat "$outside")"
+    cmp -s "$STAGED_PACKAGE" "$WIN_BUILD/../sample-payload/pmx4.2.0_17.msi" ||
+        fail "the staged package differs from the embedded one"
+    expect_eq "links to the staged package" 1 "$(stat -c %h "$STAGED_PACKAGE")"
+    expect_eq "boxes" "" "$BOXES"
+    rm -f "$outside"
+}

@@ -145,3 +145,60 @@ TEST(CabinetTable, NameThatDoesNotFitIsRefusedNotCut)
     ASSERT_EQ(1, FormatCabinetName(out, sizeof(out), &odd));
     EXPECT_STREQ("a4b2017%s%d", out);
 }
+
+TEST(StagingFolderOf, GivesTheKitOrvaAndQelFoldersOfAStagingPath)
+{
+    const char path[] = "C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi";
+    struct {
+        int level;
+        const char *folder;
+    } const cases[] = {
+        {STAGING_KIT_FOLDER, "C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64"},
+        {STAGING_ORVA_FOLDER, "C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva"},
+        {STAGING_QEL_FOLDER, "C:\\users\\u\\AppData\\LocalLow\\Qel"},
+    };
+    for (const auto &c : cases) {
+        char out[260];
+        ASSERT_EQ(1, StagingFolderOf(path, c.level, out, sizeof(out))) << c.level;
+        EXPECT_STREQ(c.folder, out);
+    }
+}
+
+TEST(StagingFolderOf, RefusesPathsWithoutThatFolder)
+{
+    struct {
+        const char *path;
+        int level;
+        int ok;
+        const char *folder;
+    } const cases[] = {
+        {"\\\\server\\share\\Qel\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 1, "\\\\server\\share\\Qel"},
+        {"C:\\base\\\\Qel\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 1, "C:\\base\\\\Qel"}, // base ended in "\"
+        {"C:\\Qel\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 1, "C:\\Qel"},
+        {"C:\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 0, ""}, // only the drive is left
+        {"Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 0, ""},
+        {"\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 0, ""},
+        {"kit\\a.cab", STAGING_KIT_FOLDER, 1, "kit"},
+        {"a.cab", STAGING_KIT_FOLDER, 0, ""},
+        {"", STAGING_KIT_FOLDER, 0, ""},
+        {"\\a.cab", STAGING_KIT_FOLDER, 0, ""},
+    };
+    for (const auto &c : cases) {
+        char out[260];
+        memset(out, 'x', sizeof(out));
+        EXPECT_EQ(c.ok, StagingFolderOf(c.path, c.level, out, sizeof(out))) << c.path;
+        EXPECT_STREQ(c.folder, out) << c.path;
+    }
+}
+
+TEST(StagingFolderOf, FolderThatDoesNotFitIsRefusedNotCut)
+{
+    const char path[] = "C:\\b\\Qel\\Orva\\kit\\a.cab"; // the Qel folder: 8 characters
+    char out[9];
+    EXPECT_EQ(1, StagingFolderOf(path, STAGING_QEL_FOLDER, out, sizeof(out)));
+    EXPECT_STREQ("C:\\b\\Qel", out);
+    memset(out, 'x', sizeof(out));
+    EXPECT_EQ(0, StagingFolderOf(path, STAGING_QEL_FOLDER, out, 8));
+    EXPECT_STREQ("", out);
+    EXPECT_EQ(0, StagingFolderOf(path, STAGING_QEL_FOLDER, out, 0)); // nothing written at all
+}

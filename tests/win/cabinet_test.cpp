@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "staging/cabinet_writer.h"
@@ -114,4 +116,53 @@ TEST(CabinetWriter, SignalFailsWhenTheNameBelongsToAnotherKindOfObject)
     ASSERT_NE((HANDLE)NULL, mutex);
     EXPECT_EQ(0, SignalCabinetsReady());
     CloseHandle(mutex);
+}
+
+// A hard link planted at a cabinet's path, to a file outside the kit folder,
+// and a plain file at another's: both are replaced, the file outside keeps
+// its bytes.
+TEST(CabinetWriter, PlantedHardLinkAndOldFileAreReplacedNotWrittenThrough)
+{
+    RemoveStagedCabinets();
+    std::string outside = MakeTempFolder("outside") + "\\precious.txt";
+    WriteWholeFile(outside, "precious bytes");
+    ASSERT_TRUE(CreateHardLinkA(StagedCabinet(3).c_str(), outside.c_str(), NULL)) << GetLastError();
+    WriteWholeFile(StagedCabinet(0), std::string(70000, 'x'));
+    HANDLE event = FreshCabinetEvent();
+    EXPECT_EQ(1u, CabinetWriterThread(GetModuleHandleA(NULL)));
+    EXPECT_EQ("precious bytes", ReadWholeFile(outside));
+    ExpectEveryCabinetStaged();
+    CloseHandle(event);
+    RemoveStagedCabinets();
+}
+
+// The kit folder replaced by a link to a folder outside: the worker ends the
+// process with 4395 before its first cabinet, writes nothing through the
+// link, and never sets the event. The real kit folder is put back after.
+TEST(CabinetWriter, LinkedKitFolderEndsTheWorkerWith4395)
+{
+    char first[MAX_PATH];
+    strcpy(first, StagedCabinet(0).c_str()); // makes the chain
+    std::string kit(first, strrchr(first, '\\') - first);
+    std::string aside = kit + ".aside";
+    std::string outside = MakeTempFolder("outside");
+    ASSERT_TRUE(MoveFileA(kit.c_str(), aside.c_str())) << GetLastError();
+    bool linked = MakeUnixLink(outside, kit);
+    HANDLE event = FreshCabinetEvent();
+
+    WatchResult result = {};
+    if (linked)
+        result = RunChild("cabinets");
+
+    EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(event, 0)) << "the event must not be set";
+    CloseHandle(event);
+    EXPECT_TRUE(IsEmptyFolder(outside)) << "nothing written through the link";
+    EXPECT_TRUE(RemoveUnixLink(kit));
+    EXPECT_TRUE(MoveFileA(aside.c_str(), kit.c_str())) << GetLastError();
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(4395u, result.exitCode);
+    ASSERT_EQ(1, result.boxCount);
+    EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
+    const std::string expected = "Installer : Wrapper.CreateFile  failed with error 4395: ";
+    EXPECT_EQ(expected, std::string(result.boxes[0].textUtf8).substr(0, expected.size()));
 }

@@ -21,6 +21,16 @@ std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::string &bytes);
 bool IsFolder(const std::string &path);
 
+// A symbolic link made on the Unix side at `link` (a Windows path whose
+// folder exists) leading to `target`: what Wine shows for a junction, which
+// Wine cannot make itself. RemoveUnixLink removes the link, never what it
+// leads to.
+bool MakeUnixLink(const std::string &target, const std::string &link);
+bool RemoveUnixLink(const std::string &link);
+
+// Whether `path` is a folder with nothing in it.
+bool IsEmptyFolder(const std::string &path);
+
 // Runs this test program as a child (`--child <action> <args>`; see main.cpp),
 // answering its message boxes, and returns what happened.
 WatchResult RunChild(const std::string &arguments);

@@ -3,11 +3,15 @@
 //   --child extract <id> <path>   ExtractResourceToFile of a test resource;
 //                                 the exit code is its result unless it fails
 //   --child fail <code>           FailWithSystemError with <code> as last error
+//   --child stage <base> <file>   the staging path of <file> under <base>, its
+//                                 folders made, and resource 201 written there
+//   --child cabinets              the cabinet writer, on this thread
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 #include <string.h>
 
+#include "staging/cabinet_writer.h"
 #include "staging/staging.h"
 #include "tests/win/helpers.h"
 
@@ -20,6 +24,14 @@ static int RunChildAction(int argc, char **argv)
         SetLastError((DWORD)strtoul(argv[3], NULL, 0));
         FailWithSystemError(LABEL_CREATE_FILE);
     }
+    if (argc == 5 && strcmp(argv[2], "stage") == 0) {
+        char path[MAX_PATH];
+        lstrcpynA(path, argv[3], MAX_PATH);
+        BuildStagingPath(path, argv[4], TRUE);
+        return ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_20000, TEST_RESOURCE_TYPE, path);
+    }
+    if (argc == 3 && strcmp(argv[2], "cabinets") == 0)
+        return (int)CabinetWriterThread(GetModuleHandleA(NULL));
     return 99;
 }
 

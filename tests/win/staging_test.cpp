@@ -171,3 +171,76 @@ TEST(ExtractResourceFailure, CodeWithoutSystemTextShowsEmptyText)
     ASSERT_EQ(1, result.boxCount);
     EXPECT_STREQ("Installer : Wrapper.CreateFile  failed with error 536927917: ", result.boxes[0].textUtf8);
 }
+
+// A folder of the chain replaced by a link to a folder outside (a junction on
+// Windows, a Unix symbolic link under Wine): the file is refused with 4395
+// before anything is made or written through the link. Under a base of its
+// own, so the staging folder of the prefix is left alone.
+TEST(StagingLink, LinkInTheChainExits4395AndWritesNothingThroughIt)
+{
+    const char *const linked[] = {"\\Qel", "\\Qel\\Orva", "\\Qel\\Orva\\pmx4.2.0_17_x64"};
+    for (const char *folder : linked) {
+        SCOPED_TRACE(folder);
+        std::string base = MakeTempFolder("links");
+        std::string outside = MakeTempFolder("outside");
+        std::string link = base + folder;
+        std::string parent = link.substr(0, link.rfind('\\'));
+        for (size_t at = parent.find('\\', base.size() + 1);; at = parent.find('\\', at + 1)) {
+            CreateDirectoryA(parent.substr(0, at).c_str(), NULL); // the real folders above the link
+            if (at == std::string::npos)
+                break;
+        }
+        ASSERT_TRUE(IsFolder(parent));
+        ASSERT_TRUE(MakeUnixLink(outside, link));
+        ASSERT_EQ((DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), GetFileAttributesA(link.c_str()));
+
+        std::string staged = base + kStagingTail;
+        SetLastError(0);
+        EXPECT_EQ(0, AreStagingFoldersReal(staged.c_str()));
+        EXPECT_EQ((DWORD)ERROR_REPARSE_POINT_ENCOUNTERED, GetLastError());
+
+        WatchResult result = RunChild("stage \"" + base + "\" pmx4.2.0_17.msi");
+        EXPECT_EQ(4395u, result.exitCode);
+        ASSERT_EQ(1, result.boxCount);
+        EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
+        const std::string expected = "Installer : Wrapper.CreateFile  failed with error 4395: ";
+        EXPECT_EQ(expected, std::string(result.boxes[0].textUtf8).substr(0, expected.size()));
+        EXPECT_TRUE(IsEmptyFolder(outside)) << "nothing made or written through the link";
+
+        EXPECT_TRUE(RemoveUnixLink(link));
+        EXPECT_TRUE(IsEmptyFolder(outside)) << "the folder the link led to is left alone";
+    }
+}
+
+TEST(StagingLink, RealFoldersPass)
+{
+    std::string base = MakeTempFolder("links");
+    char path[MAX_PATH];
+    strcpy(path, base.c_str());
+    ASSERT_EQ(1, BuildStagingPath(path, "pmx4.2.0_17.msi", TRUE));
+    EXPECT_EQ(1, AreStagingFoldersReal(path));
+    EXPECT_EQ(1, ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, TEST_RESOURCE_TYPE, path));
+    EXPECT_EQ(ResourceBytes(RESOURCE_8192), ReadWholeFile(path));
+
+    // A path without three folders above its file is no staging path.
+    SetLastError(0);
+    EXPECT_EQ(0, AreStagingFoldersReal("C:\\a.msi"));
+    EXPECT_EQ((DWORD)ERROR_BAD_PATHNAME, GetLastError());
+}
+
+// A hard link planted at the package's path, to a file outside the kit
+// folder: the link is replaced, the file it led to keeps its bytes.
+TEST(StagingFolder, HardLinkAtThePackagePathIsReplacedNotWrittenThrough)
+{
+    char path[MAX_PATH];
+    ASSERT_EQ(1, MakePackagePath(path));
+    std::string outside = MakeTempFolder("outside") + "\\precious.txt";
+    WriteWholeFile(outside, "precious bytes");
+    DeleteFileA(path);
+    ASSERT_TRUE(CreateHardLinkA(path, outside.c_str(), NULL)) << GetLastError();
+    ASSERT_EQ("precious bytes", ReadWholeFile(path));
+
+    EXPECT_EQ(ResourceBytes(RESOURCE_20000), Extracted(RESOURCE_20000, path));
+    EXPECT_EQ("precious bytes", ReadWholeFile(outside));
+    DeleteFileA(path);
+}
