@@ -595,11 +595,18 @@ TMPDIR of 300 characters|export RUNNER_ENV=TMPDIR={300}|/s|0|1
 staging: a file where the Orva folder goes|rm -rf "$ORVA_DIR"; : >"$ORVA_DIR"|/s|3|0
 staging: a folder where the package goes|mkdir -p "$STAGED_PACKAGE"|/s|5|0
 engine: exits with an exception code|export FAKE_MSIEXEC_EXIT=0xC0000005|/s|3221225477|1
+engine: InstallerLocation missing|wine reg delete "$INSTALLER_KEY" /v InstallerLocation /f|/s|4294967293|0
+engine: InstallerLocation names no engine|set_engine_location 'C:\no engine here'|/s|1|0
+resources: no package embedded|ROW_PRODUCT=$EMPTY_PRODUCT|/s|1|0
+staging: the kit folder a link to another folder|mv "$KIT_DIR" "$KIT_DIR.aside"; mkdir -p "$LINK_TARGET"; ln -s "$LINK_TARGET" "$KIT_DIR"|/s|4395|0
+staging: a hard link at the package's path|echo outside >"$OUTSIDE_FILE"; ln -f "$OUTSIDE_FILE" "$STAGED_PACKAGE"|/s|0|1
 ROWS
 )
 
 KIT_KEY_E2E='HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17'
 ORVA_DIR=${KIT_DIR%/*}
+LINK_TARGET="$DRIVE_C/bad-input-link-target" # written through, it would show outside the kit folder
+OUTSIDE_FILE="$DRIVE_C/bad-input-outside.txt"
 
 # Files written since <marker>, outside the kit folder and the stand-in's
 # folder. The Windows tests that run meanwhile write in scratch folders of
@@ -629,7 +636,7 @@ case_bad_inputs_give_their_defined_results() {
             eval "$prepare" >/dev/null 2>&1
             touch "$marker"
             sleep 0.01
-            run_installer "$PRODUCT" "$tail"
+            run_installer "${ROW_PRODUCT:-$PRODUCT}" "$tail"
             echo "$EXIT|$(grep -c . <<<"$CALL")|$BOXES"
         ) >"$marker.out" 2>&1
         local result
@@ -638,8 +645,14 @@ case_bad_inputs_give_their_defined_results() {
         result=${result#*|}
         expect_eq "$label: engine runs" "$runs" "${result%%|*}"
         expect_eq "$label: written outside the kit folder" "" "$(written_outside "$marker")"
+        [ ! -f "$OUTSIDE_FILE" ] || expect_eq "$label: the file outside" outside "$(cat "$OUTSIDE_FILE")"
         # What the row left behind goes, so that the next row starts clean.
         [ -f "$ORVA_DIR" ] && rm -f "$ORVA_DIR"
+        if [ -L "$KIT_DIR" ]; then
+            rm "$KIT_DIR" && mv "$KIT_DIR.aside" "$KIT_DIR"
+        fi
+        rm -rf "$LINK_TARGET" "$OUTSIDE_FILE"
+        set_engine_location 'C:\fakeengine'
         rm -rf "$STAGED_PACKAGE"
         wine reg delete "$KIT_KEY_E2E" /f >/dev/null 2>&1
     done <<<"$BAD_INPUTS"
