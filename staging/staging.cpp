@@ -4,6 +4,7 @@
 
 #include "staging/chunks.h"
 #include "staging/layout.h"
+#include "support/boxes.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 #include "support/text.h"
@@ -238,7 +239,7 @@ void FailWithSystemError(const char *label)
         AppendText(message, capacity, ": ");
         AppendText(message, capacity, shownText);
     }
-    MessageBoxA(NULL, message != NULL ? message : label, "Error", MB_OK);
+    ShowMessageBox(message != NULL ? message : label, "Error", MB_OK); // no box without user32
     LocalFree(message);
     LocalFree(systemText);
     ExitProcess(code);
