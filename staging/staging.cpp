@@ -70,6 +70,44 @@ static BOOL QueryRoamingAppData(char *out)
     return filled;
 }
 
+// The DLLs that the shell's folder lookups load by bare name at lookup time.
+// Wine's loader looks for those beside the program first (a download folder),
+// whatever SetDefaultDllDirectories said; a module already loaded is found by
+// its name before any search, so these are loaded first, by full path, and
+// held as long as the lookup library:
+//   shell32.dll  shfolder's SHGetFolderPathA is a forward to shell32, which
+//                is resolved by name (5.x);
+//   ole32.dll    shell32 delay-loads it for SHGetFolderPathEx (6.x); loaded
+//                here with the altered search, its own imports (combase,
+//                rpcrt4) come from the system folder too.
+// Found under Wine 8 by tracing /s runs on both paths with WINEDEBUG=
+// +loaddll,+module ("find_forwarded_export delay loading shell32.dll",
+// "LdrResolveDelayLoadedAPI", each then "looking for ... in (null)": the
+// default search) and by a marker DLL planted beside the program under every
+// name a run loads, with native DLLs preferred; the end-to-end
+// case dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded
+// keeps it so.
+static const char *const kLookupPreloads[] = {"shell32.dll", "ole32.dll"};
+static const int kLookupPreloadCount = sizeof(kLookupPreloads) / sizeof(kLookupPreloads[0]);
+static_assert(sizeof(kLookupPreloads) / sizeof(kLookupPreloads[0]) + 1 == FOLDER_LOOKUP_LIBRARY_COUNT,
+              "the preloads and the lookup library");
+
+void HoldFolderLookupLibraries(FolderLookupLibraries *held)
+{
+    for (int i = 0; i < kLookupPreloadCount; i++)
+        held->modules[i] = LoadSystemLibrary(kLookupPreloads[i]);
+    held->modules[kLookupPreloadCount] = LoadSystemLibrary(IsVistaFamily() ? "shell32.dll" : "shfolder.dll");
+}
+
+void ReleaseFolderLookupLibraries(FolderLookupLibraries *held)
+{
+    for (int i = FOLDER_LOOKUP_LIBRARY_COUNT - 1; i >= 0; i--) {
+        if (held->modules[i] != NULL)
+            FreeLibrary(held->modules[i]);
+        held->modules[i] = NULL;
+    }
+}
+
 // Whether a length returned by GetEnvironmentVariableA or GetWindowsDirectoryA
 // means the whole value is in `out`, and the value is fit to stage under.
 static BOOL IsCompleteUsableFolder(DWORD length, const char *out)
@@ -80,7 +118,10 @@ static BOOL IsCompleteUsableFolder(DWORD length, const char *out)
 BOOL GetUserDataFolder(char *out)
 {
     out[0] = '\0';
+    FolderLookupLibraries held;
+    HoldFolderLookupLibraries(&held);
     BOOL filled = IsVistaFamily() ? QueryLocalAppDataLow(out) : QueryRoamingAppData(out);
+    ReleaseFolderLookupLibraries(&held);
     if (filled && IsUsableDataFolder(out))
         return TRUE;
     // A lookup that failed may have left anything in `out`: fall back to the
