@@ -70,33 +70,35 @@ static BOOL QueryRoamingAppData(char *out)
     return filled;
 }
 
-// The DLLs that the shell's folder lookups load by bare name at lookup time.
-// Wine's loader looks for those beside the program first (a download folder),
-// whatever SetDefaultDllDirectories said; a module already loaded is found by
-// its name before any search, so these are loaded first, by full path, and
-// held as long as the lookup library:
-//   shell32.dll  shfolder's SHGetFolderPathA is a forward to shell32, which
-//                is resolved by name (5.x);
-//   ole32.dll    shell32 delay-loads it for SHGetFolderPathEx (6.x); loaded
-//                here with the altered search, its own imports (combase,
-//                rpcrt4) come from the system folder too.
+// Each lookup library of the user data folder, with the DLL that it loads by
+// bare name during the lookup. Wine's loader looks for that one beside the
+// program first (a download folder), whatever SetDefaultDllDirectories said;
+// a module already loaded is found by its name before any search, so it is
+// loaded first, by full path, and held as long as the lookup library:
+//   6.x  shell32 delay-loads ole32 for SHGetFolderPathEx; loaded here with
+//        the altered search, ole32's own imports (combase, rpcrt4) come from
+//        the system folder too;
+//   5.x  shfolder's SHGetFolderPathA is a forward to shell32, which is
+//        resolved by name.
 // Found under Wine 8 by tracing /s runs on both paths with WINEDEBUG=
-// +loaddll,+module ("find_forwarded_export delay loading shell32.dll",
-// "LdrResolveDelayLoadedAPI", each then "looking for ... in (null)": the
+// +loaddll,+module ("LdrResolveDelayLoadedAPI" and "find_forwarded_export
+// delay loading shell32.dll", each then "looking for ... in (null)": the
 // default search) and by a marker DLL planted beside the program under every
-// name a run loads, with native DLLs preferred; the end-to-end
-// case dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded
+// name a run loads, with native DLLs preferred; the end-to-end case
+// dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded
 // keeps it so.
-static const char *const kLookupPreloads[] = {"shell32.dll", "ole32.dll"};
-static const int kLookupPreloadCount = sizeof(kLookupPreloads) / sizeof(kLookupPreloads[0]);
-static_assert(sizeof(kLookupPreloads) / sizeof(kLookupPreloads[0]) + 1 == FOLDER_LOOKUP_LIBRARY_COUNT,
-              "the preloads and the lookup library");
+struct FolderLookup {
+    const char *library;
+    const char *loadedByName;
+};
+static const FolderLookup kVistaFamilyLookup = {"shell32.dll", "ole32.dll"};
+static const FolderLookup kOlderLookup = {"shfolder.dll", "shell32.dll"};
 
 void HoldFolderLookupLibraries(FolderLookupLibraries *held)
 {
-    for (int i = 0; i < kLookupPreloadCount; i++)
-        held->modules[i] = LoadSystemLibrary(kLookupPreloads[i]);
-    held->modules[kLookupPreloadCount] = LoadSystemLibrary(IsVistaFamily() ? "shell32.dll" : "shfolder.dll");
+    const FolderLookup *lookup = IsVistaFamily() ? &kVistaFamilyLookup : &kOlderLookup;
+    held->modules[0] = LoadSystemLibrary(lookup->loadedByName);
+    held->modules[1] = LoadSystemLibrary(lookup->library);
 }
 
 void ReleaseFolderLookupLibraries(FolderLookupLibraries *held)

@@ -14,12 +14,12 @@
 // once and cached; the main thread asks first, before any worker exists.
 BOOL IsVistaFamily(void);
 
-// The libraries of the user data folder's lookup, all loaded by full path
-// from the system folder: the DLLs the shell would otherwise load by bare
+// The libraries of the user data folder's lookup, both loaded by full path
+// from the system folder: the DLL the shell would otherwise load by bare
 // name during the lookup, then the lookup library itself (shell32 on 6.x,
 // shfolder before). Held for one lookup, or by the cabinet writer for all of
 // its lookups.
-enum { FOLDER_LOOKUP_LIBRARY_COUNT = 3 };
+enum { FOLDER_LOOKUP_LIBRARY_COUNT = 2 };
 struct FolderLookupLibraries {
     HMODULE modules[FOLDER_LOOKUP_LIBRARY_COUNT]; // NULL for one that did not load
 };
