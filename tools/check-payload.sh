@@ -8,24 +8,21 @@
 #   - every cabinet present begins with "MSCF" and is named by the Media table;
 #   - no cabinet the Media table names is missing.
 # Each finding is one "warning: payload check: ..." line on stderr.
-# usage: check-payload.sh <payload dir> <msistore program>
+# usage: check-payload.sh <payload dir> <msistore program> [<version>]
+# The names are those of <version> (default: the build's default version).
 # Exit status: 0 without findings, 1 with findings, 2 on a usage error.
 set -uo pipefail
-payload=${1:?usage: check-payload.sh <payload dir> <msistore program>}
+payload=${1:?usage: check-payload.sh <payload dir> <msistore program> [<version>]}
 msistore=${2:?msistore program}
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# The names, as the program and the build know them: the build profile
-# (support/profile.h) and the program's cabinet table (staging/cabinet_table.h).
-profile() { sed -n "s/^#define $1 \"\([^\"]*\)\".*/\1/p" "$root/support/profile.h"; }
-PACKAGE="$(profile PROFILE_KIND)$(profile PROFILE_VERSION).msi"
-digits="$(profile PROFILE_VERSION_MAJOR)$(profile PROFILE_VERSION_MINOR)$(profile PROFILE_VERSION_MICRO)$(profile PROFILE_VERSION_UPDATE)"
-mapfile -t CABINETS < <(sed -n 's/^CABINET_ROW("[A-Z0-9_]*", [0-9]*, "\([a-z]*\)%s%s%s%s\([a-z0-9]*\)").*/\1'"$digits"'\2.cab/p' \
-    "$root/staging/cabinet_table.h")
-if [ "$PACKAGE" = .msi ] || [ ${#CABINETS[@]} -ne 8 ]; then
-    echo "check-payload: cannot read the names from support/profile.h and staging/cabinet_table.h" >&2
-    exit 2
-fi
+# The names, as the program and the build know them: the build profile of the
+# version (cmake/Profile.cmake, which names the cabinets from the program's
+# own table, staging/cabinet_table.h).
+. "$root/tools/profile.sh"
+profile_load "${@:3:1}" || { echo "check-payload: $PROFILE_ERROR" >&2; exit 2; }
+PACKAGE=$PROFILE_PACKAGE_FILE
+read -r -a CABINETS <<<"$PROFILE_CABINETS"
 [ -d "$payload" ] || { echo "check-payload: no folder $payload" >&2; exit 2; }
 
 findings=0
