@@ -2,6 +2,7 @@
 """Checks on the built executable image.
 
 usage: check_image.py imports|manifest|lean|messages|icon|layout <exe>
+       check_image.py identity <exe> <version> <assembly name> <description>
        check_image.py resources <exe> <payload dir>
        check_image.py resource-bytes <exe> <type> <id> <file>
 """
@@ -99,6 +100,18 @@ def check_manifest(pe):
     if identity is None or identity.get("type") != "win32" or identity.get("processorArchitecture") != "X86":
         fail("assemblyIdentity is not win32/X86")
     print("manifest: requireAdministrator, no supportedOS")
+
+
+def check_identity(pe, version, name, description):
+    """The manifest of a build for a version: its assembly's version and
+    name, its description, and everything `manifest` checks."""
+    check_manifest(pe)
+    root = ET.fromstring(resources(pe)[(RT_MANIFEST, 1)][0][1])
+    identity = root.find(f"{ASM_V1}assemblyIdentity")
+    got = (identity.get("version"), identity.get("name"), root.findtext(f"{ASM_V1}description"))
+    if got != (version, name, description):
+        fail(f"manifest version, name and description {got}, expected {(version, name, description)}")
+    print(f"identity: {version} {name}, {description!r}")
 
 
 def check_resources(pe, payload_dir):
@@ -228,6 +241,8 @@ def main(argv):
         check_imports(pe)
     elif what == "manifest":
         check_manifest(pe)
+    elif what == "identity" and len(argv) == 6:
+        check_identity(pe, argv[3], argv[4], argv[5])
     elif what == "resources" and len(argv) == 4:
         check_resources(pe, argv[3])
     elif what == "resource-bytes" and len(argv) == 6:
