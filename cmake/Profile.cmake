@@ -82,19 +82,23 @@ function(profile_version_error version out)
     set(${out} "${error}" PARENT_SCOPE)
 endfunction()
 
-# The cabinets for the four version parts, in the table's order, as the list
-# "<file name>;<resource type>;<resource id>;..." in <out>.
-function(profile_cabinet_rows major minor micro update out)
-    file(STRINGS "${PROFILE_CABINET_TABLE}" rows REGEX "^CABINET_ROW\\(")
+# The cabinets for the four version parts, in the table's order: their file
+# names in <names>, and the list "<file name>;<resource type>;<resource id>;..."
+# in <rows>.
+function(profile_cabinet_rows major minor micro update names rows)
+    file(STRINGS "${PROFILE_CABINET_TABLE}" lines REGEX "^CABINET_ROW\\(")
     set(table "")
-    foreach(row IN LISTS rows)
-        if(NOT row MATCHES "^CABINET_ROW\\(\"([A-Z0-9_]+)\", ([0-9]+), \"([a-z]+)%s%s%s%s([a-z0-9]*)\"\\)")
-            message(FATAL_ERROR "staging/cabinet_table.h: cannot read the row: ${row}")
+    set(files "")
+    foreach(line IN LISTS lines)
+        if(NOT line MATCHES "^CABINET_ROW\\(\"([A-Z0-9_]+)\", ([0-9]+), \"([a-z]+)%s%s%s%s([a-z0-9]*)\"\\)")
+            message(FATAL_ERROR "staging/cabinet_table.h: cannot read the row: ${line}")
         endif()
-        list(APPEND table "${CMAKE_MATCH_3}${major}${minor}${micro}${update}${CMAKE_MATCH_4}.cab"
-                          "${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
+        set(file "${CMAKE_MATCH_3}${major}${minor}${micro}${update}${CMAKE_MATCH_4}.cab")
+        list(APPEND files "${file}")
+        list(APPEND table "${file}" "${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
     endforeach()
-    set(${out} "${table}" PARENT_SCOPE)
+    set(${names} "${files}" PARENT_SCOPE)
+    set(${rows} "${table}" PARENT_SCOPE)
 endfunction()
 
 # Every name of <version>, which must have passed profile_version_error, as
@@ -115,17 +119,10 @@ macro(profile_derive version)
     set(PROFILE_DESCRIPTION "${PROFILE_PRODUCT} ${PROFILE_VERSION} installer")
     set(PROFILE_INSTALLER_NAME "${PROFILE_KIND}${PROFILE_VERSION}-windows-x64")
     profile_cabinet_rows("${PROFILE_VERSION_MAJOR}" "${PROFILE_VERSION_MINOR}" "${PROFILE_VERSION_MICRO}"
-                         "${PROFILE_VERSION_UPDATE}" _profile_rows)
+                         "${PROFILE_VERSION_UPDATE}" PROFILE_CABINETS _profile_rows)
     # The payload: the package, then the cabinets; "<file>;<type>;<id>" each.
     set(PROFILE_PAYLOAD "${PROFILE_PACKAGE_FILE}" "${PROFILE_PACKAGE_RESOURCE_TYPE}" "${PROFILE_PACKAGE_RESOURCE_ID}"
         ${_profile_rows})
-    set(PROFILE_CABINETS "")
-    list(LENGTH _profile_rows _profile_count)
-    while(_profile_count GREATER 0)
-        list(POP_FRONT _profile_rows _profile_name _profile_type _profile_id)
-        list(APPEND PROFILE_CABINETS "${_profile_name}")
-        math(EXPR _profile_count "${_profile_count} - 3")
-    endwhile()
 endmacro()
 
 # Checks the variable VERSION, derives the profile from it and generates from

@@ -73,7 +73,7 @@ foreach(version ${VERSION_VARIANTS})
     set(payload ${CMAKE_BINARY_DIR}/version-payloads/${version})
     add_custom_command(OUTPUT ${payload}/.made
         COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/make_version_payload.py ${SAMPLE_PAYLOAD} ${version} ${payload}
-        DEPENDS tests/e2e/make_version_payload.py ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
+        DEPENDS tests/e2e/make_version_payload.py tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
                 cmake/Profile.cmake staging/cabinet_table.h tools/buildprofile.py
         COMMENT "Renaming the sample payload for ${version}")
     add_custom_target(version_payload_${version} ALL DEPENDS ${payload}/.made)

@@ -14,19 +14,10 @@ import subprocess
 import sys
 import tempfile
 
+from make_payloads import write_if_changed
+
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import buildprofile  # noqa: E402
-
-
-def write_if_changed(path, data):
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return
-    except FileNotFoundError:
-        pass
-    with open(path, "wb") as f:
-        f.write(data)
 
 
 def main(argv):
