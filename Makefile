@@ -4,8 +4,8 @@
 #                  [OUT=<file.exe>] [STRICT=1]
 #                  [SIGN_CERT=<cert.pem> SIGN_KEY=<key.pem> [SIGN_CA=<ca.pem>]]
 #                  build the installer around your own package and cabinets
-#                  (VERSION: the kit's version, default 4.2.0_17; every name
-#                  follows from it, see cmake/Profile.cmake)
+#                  (VERSION: the kit's version, by default the one in
+#                  cmake/Profile.cmake; every name follows from it there)
 #                  (STRICT=1: a finding of the payload check fails the build)
 #                  (SIGN_CERT/SIGN_KEY: signed with SHA-256 at SOURCE_DATE_EPOCH, verified)
 # make inspect EXE=<file.exe> [CA=<ca.pem>]

@@ -65,10 +65,18 @@ ExternalProject_Add(windows
     INSTALL_COMMAND ""
     DEPENDS sample_payload sample_payload_large sample_payload_partial cabinet_payloads)
 
-# The installer built for other versions, as `make installer VERSION=<v>`
-# builds it, each around the sample renamed for its version: the names,
-# the kit key and the manifest follow the version.
-set(VERSION_VARIANTS 4.2.0_18 5.0.1_3)
+# The installer built for other versions (tests/versions.txt), as
+# `make installer VERSION=<v>` builds it, each around the sample renamed for
+# its version: the names, the kit key and the manifest follow the version.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/versions.txt)
+file(STRINGS tests/versions.txt VERSION_VARIANTS REGEX "^[0-9]")
+
+# The installer built for <version> by the sub-build below.
+function(version_build_installer version out)
+    profile_derive(${version}) # in this function's scope: the default's names stay
+    set(${out} ${CMAKE_BINARY_DIR}/win-${version}/${PROFILE_INSTALLER_NAME}.exe PARENT_SCOPE)
+endfunction()
+
 foreach(version ${VERSION_VARIANTS})
     set(payload ${CMAKE_BINARY_DIR}/version-payloads/${version})
     add_custom_command(OUTPUT ${payload}/.made
@@ -119,20 +127,16 @@ add_test(NAME image.payload_check_reports_broken_payloads
 add_test(NAME image.signed_build_verifies_and_keeps_the_image
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/signed_build.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR}/signed-build)
-# The builds for other versions carry their version in the manifest, and the
-# assembly name follows the major version.
-add_test(NAME image.manifest_of_4_2_0_18_says_4_2_0_18
+# Each build carries its version in the manifest, and the assembly name
+# follows the major version (check_image.py holds what each should say).
+add_test(NAME image.manifest_follows_the_version.default
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py identity
-            ${CMAKE_BINARY_DIR}/win-4.2.0_18/pmx4.2.0_18-windows-x64.exe
-            4.2.0.18 pmx4.windows-amd64 "Orva Development Kit 4.2.0_18 installer")
-add_test(NAME image.manifest_of_5_0_1_3_names_the_assembly_pmx5
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py identity
-            ${CMAKE_BINARY_DIR}/win-5.0.1_3/pmx5.0.1_3-windows-x64.exe
-            5.0.1.3 pmx5.windows-amd64 "Orva Development Kit 5.0.1_3 installer")
-add_test(NAME image.manifest_of_the_default_build_says_4_2_0_17
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py identity
-            ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe
-            4.2.0.17 pmx4.windows-amd64 "Orva Development Kit 4.2.0_17 installer")
+            ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${PROFILE_VERSION})
+foreach(version ${VERSION_VARIANTS})
+    version_build_installer(${version} exe)
+    add_test(NAME image.manifest_follows_the_version.${version}
+        COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py identity ${exe} ${version})
+endforeach()
 add_test(NAME image.malformed_versions_are_refused_before_anything_is_built
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/version_setting.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${CMAKE_BINARY_DIR}/version-setting)

@@ -2,7 +2,7 @@
 cmake/Profile.cmake run as a script, the one place the names come from.
 
     import buildprofile
-    profile = buildprofile.load("4.2.0_18")   # or load() for the default
+    profile = buildprofile.load(version)   # or load() for the default
     profile.kit_folder, profile.package_file, profile.cabinets, ...
 """
 import os
