@@ -68,7 +68,10 @@ class Installer:
     def __init__(self, path):
         self.path = path
         self.pe = open_image(path)
-        self.resources = resources(self.pe)
+        try:
+            self.resources = resources(self.pe)
+        except pefile.PEFormatError as error:
+            raise NotAnInstaller(f"its resources cannot be read ({error.value})") from None
         self.manifest = read_manifest(self.resources)
         self.profile = read_profile(self.manifest)
         check_code_agrees(self.pe, self.profile)
@@ -89,11 +92,11 @@ def open_image(path):
         raise Unreadable("not a file")
     try:
         pe = pefile.PE(path, fast_load=True)
+        pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     except pefile.PEFormatError as error:
         raise NotAnInstaller(f"not a Windows executable ({error.value})") from None
     except OSError as error:
         raise Unreadable(f"cannot be read ({error.strerror})") from None
-    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     return pe
 
 
@@ -286,13 +289,11 @@ USAGE = ("usage: make inspect EXE=<file> [CA=<ca.pem>]\n"
 def main(argv):
     args = argv[1:]
     command = args[0] if args else ""
-    flags = [a for a in args[1:] if a in ("--ca", "--force")]
     try:
-        if command == "inspect" and len(args) in (2, 4) and args[1] and (len(args) == 2 or args[2] == "--ca"):
+        if command == "inspect" and len(args) in (2, 4) and args[1] and args[2:3] in ([], ["--ca"]):
             inspect(args[1], args[3] if len(args) == 4 else None)
-        elif command == "extract" and len(args) in (3, 4) and args[1] and args[2] and \
-                (len(args) == 3 or args[3] == "--force"):
-            extract(args[1], args[2], "--force" in flags)
+        elif command == "extract" and len(args) in (3, 4) and args[1] and args[2] and args[3:] in ([], ["--force"]):
+            extract(args[1], args[2], force=len(args) == 4)
         else:
             print(USAGE, file=sys.stderr)
             return 2
