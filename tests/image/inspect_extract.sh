@@ -85,7 +85,7 @@ while IFS='|' read -r file reason; do
     for target in inspect extract; do
         rm -rf "$scratch/refused-out"
         run "$target" EXE="$file" OUT=refused-out && fail "$target $file: succeeded"
-        ours=$(grep -v '^make: \*\*\* ' "$scratch/stderr")
+        ours=$(grep -Ev '^make(\[[0-9]+\])?: \*\*\* ' "$scratch/stderr")
         [ "$ours" = "$target: $file: $reason" ] || fail "$target $file: expected [$target: $file: $reason], got [$ours]"
         [ ! -s "$scratch/stdout" ] || fail "$target $file: printed a report: $(cat "$scratch/stdout")"
         [ ! -e "$scratch/refused-out" ] || fail "$target $file: OUT was made"

@@ -31,7 +31,7 @@ while IFS='|' read -r how value message; do
     value=${value//\\n/$'\n'}
     rm -rf "$INSTALLER_BUILD_DIR" "$scratch/out.exe"
     make_installer "$how" "$value" && fail "[$value]: the build succeeded"
-    ours=$(grep -v '^make: \*\*\* ' "$scratch/stderr")
+    ours=$(grep -Ev '^make(\[[0-9]+\])?: \*\*\* ' "$scratch/stderr")
     expect="build-installer: $message"
     [ "$ours" = "$expect" ] || fail "[$value]: expected the one line [$expect], got [$ours]"
     [ ! -e "$scratch/out.exe" ] || fail "[$value]: an installer was written"
