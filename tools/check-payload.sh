@@ -30,9 +30,13 @@ finding() {
     echo "warning: payload check: $*" >&2
     findings=$((findings + 1))
 }
-is_one_of_the_eight() {
-    local name
-    for name in "${CABINETS[@]}"; do [ "$1" = "$name" ] && return 0; done
+# in_list <name> <names...>: whether <name> is one of them. (Not printf into
+# grep -q: grep may leave before printf is done, and under pipefail the
+# broken pipe reads as "not found".)
+in_list() {
+    local name=$1 item
+    shift
+    for item in "$@"; do [ "$name" = "$item" ] && return 0; done
     return 1
 }
 
@@ -51,14 +55,14 @@ read_media_table() {
         "") finding "a Media row of $PACKAGE names no cabinet" ;;
         "#"*) finding "$PACKAGE names the embedded cabinet $cabinet; the eight cabinets must be external files" ;;
         *)
-            is_one_of_the_eight "$cabinet" ||
+            in_list "$cabinet" "${CABINETS[@]}" ||
                 finding "$PACKAGE names the cabinet $cabinet, which is not one of the eight cabinet files"
             named+=("$cabinet")
             ;;
         esac
     done < <(tail -n +4 <<<"$dump")
     for cabinet in "${CABINETS[@]}"; do
-        printf '%s\n' "${named[@]}" | grep -qxF "$cabinet" ||
+        in_list "$cabinet" "${named[@]}" ||
             finding "the Media table of $PACKAGE does not name $cabinet"
     done
 }
@@ -88,7 +92,7 @@ check_cabinets() {
         if [ "$(head -c 4 "$path")" != MSCF ]; then
             finding "$name does not begin with MSCF"
         fi
-        if [ "$package_ok" = 1 ] && ! printf '%s\n' "${named[@]}" | grep -qxF "$name"; then
+        if [ "$package_ok" = 1 ] && ! in_list "$name" "${named[@]}"; then
             finding "$name is not named by the Media table of $PACKAGE"
         fi
     done
