@@ -1,10 +1,21 @@
 # make demo        build the installer around the sample payload and run it under Wine
 # make test        run every test: native, Windows under Wine, end to end
-# make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>] [STRICT=1]
+# make installer PAYLOAD_DIR=<dir> [VERSION=<major>.<minor>.<micro>_<update>]
+#                  [OUT=<file.exe>] [STRICT=1]
 #                  [SIGN_CERT=<cert.pem> SIGN_KEY=<key.pem> [SIGN_CA=<ca.pem>]]
 #                  build the installer around your own package and cabinets
+#                  (VERSION: the kit's version, by default the one in
+#                  cmake/Profile.cmake; every name follows from it there)
 #                  (STRICT=1: a finding of the payload check fails the build)
 #                  (SIGN_CERT/SIGN_KEY: signed with SHA-256 at SOURCE_DATE_EPOCH, verified)
+# make inspect EXE=<file.exe> [CA=<ca.pem>]
+#                  what a built installer carries: payload, version, manifest,
+#                  signature (verified against CA, else the system's trust store),
+#                  and the payload check on what it carries
+# make extract EXE=<file.exe> OUT=<dir> [FORCE=1]
+#                  write its package and cabinets into OUT under their staged
+#                  names, without running it; prints the VERSION to rebuild with
+#                  (FORCE=1: replace files already there)
 # make bench       staging speed, size and memory against cp and a peer installer
 # make fuzz [FUZZ_EXECS=<n>]
 #                  every fuzz target for 10 million inputs (or n); executions
@@ -19,7 +30,7 @@ FUZZ_EXECS ?= 10000000
 # relative PAYLOAD_DIR and OUT values mean what the caller typed.
 INVOKING_DIR := $(or $(PWD),$(CURDIR))
 
-.PHONY: all deps test demo installer bench fuzz clean
+.PHONY: all deps test demo installer inspect extract bench fuzz clean
 
 all: test
 
@@ -34,9 +45,20 @@ test: deps
 	trap 'tests/wine/fixture.sh cleanup build/test/wine-state' EXIT; \
 	ctest --test-dir build/test --output-on-failure -j $(TEST_JOBS)
 
+# VERSION, EXE, CA and OUT reach the scripts through the environment, where
+# make puts the variables of its command line, so that any value arrives as
+# typed (an empty VERSION too, which is refused).
 installer: deps
 	@STRICT="$(STRICT)" SIGN_CERT="$(SIGN_CERT)" SIGN_KEY="$(SIGN_KEY)" SIGN_CA="$(SIGN_CA)" SOURCE_DATE_EPOCH="$(SOURCE_DATE_EPOCH)" \
 		tools/build-installer.sh "$(INVOKING_DIR)" "$(PAYLOAD_DIR)" "$(OUT)"
+
+inspect: deps
+	@cd "$(INVOKING_DIR)" && /usr/bin/python3 "$(CURDIR)/tools/installer_image.py" inspect "$${EXE-}" \
+		$${CA:+--ca "$$CA"}
+
+extract: deps
+	@cd "$(INVOKING_DIR)" && /usr/bin/python3 "$(CURDIR)/tools/installer_image.py" extract "$${EXE-}" "$${OUT-}" \
+		$(if $(filter 1,$(FORCE)),--force)
 
 demo: deps
 	@tools/demo.sh

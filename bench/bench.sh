@@ -8,6 +8,8 @@
 #   BENCH_RUNS=<n>   measured rounds after the warm-up (default 7, at least 5)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/profile.sh"
+profile_load # the names of the default version: kit folder, package, vendor
 bench="$root/build/bench"
 runs=${BENCH_RUNS:-7}
 [ "$runs" -ge 5 ] 2>/dev/null || runs=5
@@ -35,7 +37,8 @@ build() {
         step "installer and peer around the ${n} MB payload"
         INSTALLER_BUILD_DIR="$bench/installer-$n" \
             "$root/tools/build-installer.sh" "$root" "$bench/payloads/${n}mb" "$bench/pmx-$n.exe" >>"$log"
-        makensis -V1 -DPAYLOAD="$bench/payloads/${n}mb" -DOUT="$bench/peer-$n.exe" "$root/bench/peer.nsi" >>"$log"
+        makensis -V1 -DPAYLOAD="$bench/payloads/${n}mb" -DOUT="$bench/peer-$n.exe" \
+            -DPACKAGE="$PROFILE_PACKAGE_FILE" -DKIT_FOLDER="$PROFILE_KIT_FOLDER" "$root/bench/peer.nsi" >>"$log"
     done
 
     step "the large sample kit and the installer around it"
@@ -70,7 +73,7 @@ make_prefix() {
         /t REG_SZ /d 'C:\benchengine' /f </dev/null >/dev/null 2>&1
     local user
     user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
-    kit_dir="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/pmx4.2.0_17_x64"
+    kit_dir="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/$PROFILE_KIT_FOLDER"
     peer_dir="$drive_c/users/$user/AppData/Local/BenchPeer"
 }
 
@@ -99,7 +102,7 @@ copy_timed() {
 one_round() { # <round name>
     local round=$1 n
     launch "trivial-$round" --event-set 'C:\benchengine\msiexec.exe'
-    copy_timed "package-$round" "$bench/payloads/72mb/pmx4.2.0_17.msi"
+    copy_timed "package-$round" "$bench/payloads/72mb/$PROFILE_PACKAGE_FILE"
     for n in "${sizes[@]}"; do
         copy_timed "all$n-$round" "$bench/payloads/${n}mb"/*
     done
@@ -124,7 +127,7 @@ full_install_round() { # <round name>
     launch "kit-$1" --watch-event "$(winepath -w "$bench/kit-large.exe")" /s
     wine msiexec /x "$(product_code kit.wxs)" /qn </dev/null >/dev/null 2>&1 || true
     wine msiexec /x "$(product_code hux.wxs)" /qn </dev/null >/dev/null 2>&1 || true
-    wine reg delete 'HKLM\SOFTWARE\Tovimark' /f </dev/null >/dev/null 2>&1 || true
+    wine reg delete "HKLM\\SOFTWARE\\$PROFILE_VENDOR" /f </dev/null >/dev/null 2>&1 || true
     wine reg add "$installer_key" /v InstallerLocation /t REG_SZ /d 'C:\benchengine' /f \
         </dev/null >/dev/null 2>&1
 }
@@ -137,7 +140,7 @@ check_staged() {
     launch "check-peer" --event-set "$(winepath -w "$bench/peer-$n.exe")"
     for file in "$bench/payloads/${n}mb"/*; do
         cmp -s "$file" "$kit_dir/$(basename "$file")" || echo "staged_differs ours $(basename "$file")"
-        cmp -s "$file" "$peer_dir/pmx4.2.0_17_x64/$(basename "$file")" || echo "staged_differs peer $(basename "$file")"
+        cmp -s "$file" "$peer_dir/$PROFILE_KIT_FOLDER/$(basename "$file")" || echo "staged_differs peer $(basename "$file")"
     done >>"$bench/results/checks.txt"
 }
 

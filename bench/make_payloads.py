@@ -15,13 +15,15 @@ import random
 import struct
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import buildprofile  # noqa: E402
+
+PROFILE = buildprofile.load()  # the file names of the default version
 SEED = 20261210
-PACKAGE = ("pmx4.2.0_17.msi", 3 << 20)  # the package keeps its size in every variant
-HEADER_ONLY = "sb420170.cab"
+PACKAGE = (PROFILE.package_file, 3 << 20)  # the package keeps its size in every variant
+HEADER_ONLY = PROFILE.cabinets[6]  # the seventh cabinet holds no files
 # file name, share of the cabinets in bytes of the 72 MB kit; table order
-CABINETS = [("sd420170.cab", 14 << 20), ("ss420170.cab", 21 << 20), ("st420170.cab", 17 << 20),
-            ("sj420170.cab", 12 << 20), ("sp420170.cab", 1 << 20), ("sz420170.cab", 48 << 10),
-            (HEADER_ONLY, 36), ("sr420170.cab", 7 << 20)]
+CABINETS = list(zip(PROFILE.cabinets, [14 << 20, 21 << 20, 17 << 20, 12 << 20, 1 << 20, 48 << 10, 36, 7 << 20]))
 KIT_CABINET_BYTES = sum(size for _, size in CABINETS)
 VARIANTS = (8, 72, 256)  # megabytes of cabinets
 

@@ -3,7 +3,8 @@
 ; extracts them into a folder under the user's local application data and
 ; runs the same stand-in engine on the package, as the bootstrap does, only
 ; with every file written before the engine starts.
-; makensis -DPAYLOAD=<payload dir> -DOUT=<exe> bench/peer.nsi
+; makensis -DPAYLOAD=<payload dir> -DOUT=<exe> -DPACKAGE=<package file> -DKIT_FOLDER=<kit folder> bench/peer.nsi
+; (the package's and the kit folder's names are the build profile's)
 Unicode true
 Target amd64-unicode
 SetCompress off
@@ -13,19 +14,12 @@ SilentInstall silent
 RequestExecutionLevel user
 Name "Benchmark peer"
 OutFile "${OUT}"
-InstallDir "$LOCALAPPDATA\BenchPeer\pmx4.2.0_17_x64"
+InstallDir "$LOCALAPPDATA\BenchPeer\${KIT_FOLDER}"
 
 Section
     SetOutPath "$INSTDIR"
-    File "${PAYLOAD}/pmx4.2.0_17.msi"
-    File "${PAYLOAD}/sd420170.cab"
-    File "${PAYLOAD}/ss420170.cab"
-    File "${PAYLOAD}/st420170.cab"
-    File "${PAYLOAD}/sj420170.cab"
-    File "${PAYLOAD}/sp420170.cab"
-    File "${PAYLOAD}/sz420170.cab"
-    File "${PAYLOAD}/sb420170.cab"
-    File "${PAYLOAD}/sr420170.cab"
-    ExecWait '"C:\benchengine\msiexec.exe" /i "$INSTDIR\pmx4.2.0_17.msi" WRAPPER=1' $0
+    File "${PAYLOAD}/${PACKAGE}"
+    File "${PAYLOAD}/*.cab"
+    ExecWait '"C:\benchengine\msiexec.exe" /i "$INSTDIR\${PACKAGE}" WRAPPER=1' $0
     SetErrorLevel $0
 SectionEnd

@@ -16,6 +16,9 @@ import sys
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import buildprofile  # noqa: E402
+
 SIZES = (8, 72, 256)
 MB = 1 << 20
 
@@ -134,7 +137,7 @@ def payload_bytes(bench, megabytes):
 
 
 def package_bytes(bench):
-    return os.path.getsize(os.path.join(bench, "payloads", "72mb", "pmx4.2.0_17.msi"))
+    return os.path.getsize(os.path.join(bench, "payloads", "72mb", buildprofile.load().package_file))
 
 
 def icon_bytes(path):

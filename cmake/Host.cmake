@@ -5,8 +5,14 @@ find_package(GTest REQUIRED)
 
 set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
+# The logic reads the build profile's names from the generated header.
+include(cmake/Profile.cmake)
+set(VERSION "${PROFILE_DEFAULT_VERSION}")
+set(PROFILE_DIR ${CMAKE_BINARY_DIR}/profile)
+profile_setup(${PROFILE_DIR})
+
 add_library(logic STATIC ${LOGIC_SOURCES})
-target_include_directories(logic PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(logic PUBLIC ${CMAKE_SOURCE_DIR} ${PROFILE_DIR})
 target_compile_options(logic PUBLIC ${SANITIZE} -g -O1 -Wall -Wextra -Werror)
 target_link_options(logic PUBLIC ${SANITIZE})
 set_target_properties(logic PROPERTIES CXX_STANDARD 17 CXX_STANDARD_REQUIRED ON)
@@ -35,13 +41,14 @@ if(CLANGXX)
     set(FUZZ_LOGIC ${LOGIC_SOURCES})
     list(TRANSFORM FUZZ_LOGIC PREPEND ${CMAKE_SOURCE_DIR}/)
     file(GLOB FUZZ_HEADERS ${CMAKE_SOURCE_DIR}/app/*.h ${CMAKE_SOURCE_DIR}/installer/*.h
-         ${CMAKE_SOURCE_DIR}/staging/*.h ${CMAKE_SOURCE_DIR}/support/*.h ${CMAKE_SOURCE_DIR}/tests/fuzz/*.h)
+         ${CMAKE_SOURCE_DIR}/staging/*.h ${CMAKE_SOURCE_DIR}/support/*.h ${CMAKE_SOURCE_DIR}/tests/fuzz/*.h
+         ${PROFILE_DIR}/support/*.h)
     foreach(target ${FUZZ_TARGETS})
         set(source ${CMAKE_SOURCE_DIR}/tests/fuzz/${target}_fuzz.cpp)
         file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
         add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/fuzz/${target}_fuzz
             COMMAND ${CLANGXX} -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined
-                    -fno-sanitize-recover=all -I${CMAKE_SOURCE_DIR} ${FUZZ_LOGIC} ${source}
+                    -fno-sanitize-recover=all -I${CMAKE_SOURCE_DIR} -I${PROFILE_DIR} ${FUZZ_LOGIC} ${source}
                     -o ${CMAKE_BINARY_DIR}/fuzz/${target}_fuzz
             DEPENDS ${FUZZ_LOGIC} ${source} ${FUZZ_HEADERS}
             COMMENT "Building the ${target} fuzzer")

@@ -3,48 +3,25 @@
 # A missing file is left out with a warning; that is how a build without the
 # package is made.
 
-# The package, then the cabinets as the program's own table lists them
-# (staging/cabinet_table.h), with the version components of the build profile
-# (support/profile.h) in place of each %s of a name format.
-function(read_profile_value name out)
-    file(STRINGS "${CMAKE_SOURCE_DIR}/support/profile.h" line REGEX "^#define ${name} \"")
-    string(REGEX REPLACE "^#define ${name} \"([^\"]*)\".*" "\\1" value "${line}")
-    set(${out} "${value}" PARENT_SCOPE)
-endfunction()
-
-function(read_payload_table out)
-    foreach(part KIND VERSION VERSION_MAJOR VERSION_MINOR VERSION_MICRO VERSION_UPDATE)
-        read_profile_value(PROFILE_${part} ${part})
-    endforeach()
-    set(table "${KIND}${VERSION}.msi" ORVA_INSTALLER 101)
-    file(STRINGS "${CMAKE_SOURCE_DIR}/staging/cabinet_table.h" rows REGEX "^CABINET_ROW\\(")
-    foreach(row IN LISTS rows)
-        if(NOT row MATCHES "^CABINET_ROW\\(\"([A-Z0-9_]+)\", ([0-9]+), \"([a-z]+)%s%s%s%s([a-z0-9]*)\"\\)")
-            message(FATAL_ERROR "staging/cabinet_table.h: cannot read the row: ${row}")
-        endif()
-        list(APPEND table "${CMAKE_MATCH_3}${VERSION_MAJOR}${VERSION_MINOR}${VERSION_MICRO}${VERSION_UPDATE}${CMAKE_MATCH_4}.cab"
-                          "${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
-    endforeach()
-    set(${out} "${table}" PARENT_SCOPE)
-endfunction()
-
-read_payload_table(PAYLOAD_RESOURCES)
+# The payload's file names and resource keys are the build profile's
+# (PROFILE_PAYLOAD, cmake/Profile.cmake): the package, then the cabinets as
+# the program's own table lists them (staging/cabinet_table.h).
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-    "${CMAKE_SOURCE_DIR}/staging/cabinet_table.h" "${CMAKE_SOURCE_DIR}/support/profile.h")
+    "${PROFILE_CABINET_TABLE}" "${PROFILE_SOURCE_DIR}/cmake/Profile.cmake")
 
 # Writes a resource script for the files of `payload_dir` (may be empty) to
 # `rc_file` and returns the embedded files in `out_files`.
 function(write_payload_rc rc_file payload_dir out_files)
     set(lines "// Generated from the payload folder; do not edit.\n")
     set(files "")
-    list(LENGTH PAYLOAD_RESOURCES count)
+    list(LENGTH PROFILE_PAYLOAD count)
     math(EXPR last "${count} - 1")
     foreach(i RANGE 0 ${last} 3)
         math(EXPR t "${i} + 1")
         math(EXPR n "${i} + 2")
-        list(GET PAYLOAD_RESOURCES ${i} name)
-        list(GET PAYLOAD_RESOURCES ${t} type)
-        list(GET PAYLOAD_RESOURCES ${n} id)
+        list(GET PROFILE_PAYLOAD ${i} name)
+        list(GET PROFILE_PAYLOAD ${t} type)
+        list(GET PROFILE_PAYLOAD ${n} id)
         set(path "${payload_dir}/${name}")
         if(payload_dir STREQUAL "" OR NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
             if(NOT payload_dir STREQUAL "")

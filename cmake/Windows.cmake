@@ -1,10 +1,18 @@
 # Windows side: the installer executable, and with WINDOWS_TESTS=ON the
 # Windows-level tests and the small programs the Wine tests use.
 enable_language(RC)
+include(cmake/Profile.cmake)
+
+# The version the build serves; every name the program and its payload use
+# is derived from it (cmake/Profile.cmake), into a header and the manifest
+# generated under PROFILE_DIR.
+set(VERSION "${PROFILE_DEFAULT_VERSION}" CACHE STRING "Version of the kit: <major>.<minor>.<micro>_<update>")
+set(PROFILE_DIR ${CMAKE_BINARY_DIR}/profile)
+profile_setup(${PROFILE_DIR})
 include(cmake/Payload.cmake)
 
 set(PAYLOAD_DIR "" CACHE PATH "Folder holding the package and the cabinets to embed")
-set(INSTALLER_NAME "pmx4.2.0_17-windows-x64" CACHE STRING "File name of the installer, without .exe")
+set(INSTALLER_NAME "${PROFILE_INSTALLER_NAME}") # the file name of the installer, without .exe
 option(WINDOWS_TESTS "Build the Windows-level tests and test tools" OFF)
 
 set(CMAKE_CXX_STANDARD 17)
@@ -30,7 +38,7 @@ add_library(bootstrap STATIC
     installer/engine.cpp
     support/probes.cpp
     installer/afterinstall.cpp)
-target_include_directories(bootstrap PUBLIC ${CMAKE_SOURCE_DIR})
+target_include_directories(bootstrap PUBLIC ${CMAKE_SOURCE_DIR} ${PROFILE_DIR})
 target_compile_options(bootstrap PRIVATE ${PRODUCT_COMPILE_OPTIONS})
 target_compile_definitions(bootstrap PUBLIC ${PRODUCT_DEFINITIONS})
 
@@ -58,7 +66,7 @@ function(add_installer target payload_dir output_name)
         target_sources(${target} PRIVATE "${rc}") # windres refuses a script without resources
     endif()
     target_compile_options(${target} PRIVATE ${PRODUCT_COMPILE_OPTIONS})
-    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR})
+    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR} ${PROFILE_DIR})
     add_dependencies(${target} icon)
     target_link_libraries(${target} PRIVATE bootstrap)
     target_link_options(${target} PRIVATE ${PRODUCT_LINK_OPTIONS})
@@ -71,7 +79,7 @@ function(add_installer target payload_dir output_name)
 endfunction()
 
 set_source_files_properties(resources/wrapper.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/wrapper.manifest;${ICON_DIR}/orva.ico")
+    OBJECT_DEPENDS "${PROFILE_DIR}/wrapper.manifest;${ICON_DIR}/orva.ico")
 
 add_installer(installer "${PAYLOAD_DIR}" "${INSTALLER_NAME}")
 

@@ -3,23 +3,23 @@
 # build, which runs them through the Wine fixture.
 
 # An installer without any payload: the absent-package case and the size check.
-add_installer(installer_empty "" "pmx-empty")
+add_installer(installer_empty "" "${PROFILE_KIND}-empty")
 # Around the large sample payload (about 72 MB of cabinets).
 set(LARGE_PAYLOAD_DIR "" CACHE PATH "Folder holding the large sample payload")
 if(NOT LARGE_PAYLOAD_DIR STREQUAL "")
-    add_installer(installer_large "${LARGE_PAYLOAD_DIR}" "pmx-large")
+    add_installer(installer_large "${LARGE_PAYLOAD_DIR}" "${PROFILE_KIND}-large")
 endif()
 # Around the sample payload less one cabinet.
 set(PARTIAL_PAYLOAD_DIR "" CACHE PATH "Folder holding the sample payload without one cabinet")
 if(NOT PARTIAL_PAYLOAD_DIR STREQUAL "")
-    add_installer(installer_partial "${PARTIAL_PAYLOAD_DIR}" "pmx-partial")
+    add_installer(installer_partial "${PARTIAL_PAYLOAD_DIR}" "${PROFILE_KIND}-partial")
 endif()
 
 # Around cabinets of several MB: all eight, and all but the seventh.
 set(CABINET_PAYLOADS "" CACHE PATH "Folder of the generated cabinet payloads")
 if(CABINET_PAYLOADS)
-    add_installer(installer_cabs "${CABINET_PAYLOADS}/all" "pmx-cabs")
-    add_installer(installer_no7 "${CABINET_PAYLOADS}/no7" "pmx-no7")
+    add_installer(installer_cabs "${CABINET_PAYLOADS}/all" "${PROFILE_KIND}-cabs")
+    add_installer(installer_no7 "${CABINET_PAYLOADS}/no7" "${PROFILE_KIND}-no7")
 endif()
 
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -35,6 +35,7 @@ target_link_options(runner PRIVATE -static -municode)
 
 # The bootstrap's side of the cabinet event, for runs of the kit without it.
 add_executable(event_gate tools/event_gate.cpp)
+target_include_directories(event_gate PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(event_gate PRIVATE -static)
 
 add_executable(fake_msiexec WIN32 tools/fake_msiexec.cpp)

@@ -14,38 +14,41 @@ set(SAMPLE_PAYLOAD_LARGE ${CMAKE_BINARY_DIR}/sample-payload-large)
 set(SAMPLE_SOURCES sample/build-payload.sh sample/make-content.py sample/kit.wxs sample/hux.wxs
     sample/customactions.c sample/unpack.c sample/orvareg.c sample/NOTICE.txt sample/runtime.txt
     tools/msistore.c)
-add_custom_command(OUTPUT ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
+add_custom_command(OUTPUT ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
     COMMAND ${CMAKE_SOURCE_DIR}/sample/build-payload.sh ${SAMPLE_PAYLOAD} small
     DEPENDS ${SAMPLE_SOURCES}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     COMMENT "Building the sample payload")
-add_custom_target(sample_payload ALL DEPENDS ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi)
+add_custom_target(sample_payload ALL DEPENDS ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE})
 # The same kit with about 72 MB of incompressible archives: a few seconds to
 # build, and only rebuilt when the sample changes.
-add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_LARGE}/pmx4.2.0_17.msi
+add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_LARGE}/${PROFILE_PACKAGE_FILE}
     COMMAND ${CMAKE_SOURCE_DIR}/sample/build-payload.sh ${SAMPLE_PAYLOAD_LARGE} large
     DEPENDS ${SAMPLE_SOURCES}
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     COMMENT "Building the large sample payload")
-add_custom_target(sample_payload_large ALL DEPENDS ${SAMPLE_PAYLOAD_LARGE}/pmx4.2.0_17.msi)
-# The sample without one of its cabinets, for an installer that lacks it.
+add_custom_target(sample_payload_large ALL DEPENDS ${SAMPLE_PAYLOAD_LARGE}/${PROFILE_PACKAGE_FILE})
+# The sample without one of its cabinets (the sixth, the notice's), for an
+# installer that lacks it.
 set(SAMPLE_PAYLOAD_PARTIAL ${CMAKE_BINARY_DIR}/sample-payload-partial)
-add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_PARTIAL}/pmx4.2.0_17.msi
+list(GET PROFILE_CABINETS 5 LEFT_OUT_CABINET)
+add_custom_command(OUTPUT ${SAMPLE_PAYLOAD_PARTIAL}/${PROFILE_PACKAGE_FILE}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${SAMPLE_PAYLOAD_PARTIAL}
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${SAMPLE_PAYLOAD} ${SAMPLE_PAYLOAD_PARTIAL}
-    COMMAND ${CMAKE_COMMAND} -E rm -f ${SAMPLE_PAYLOAD_PARTIAL}/sz420170.cab
-    DEPENDS ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${SAMPLE_PAYLOAD_PARTIAL}/${LEFT_OUT_CABINET}
+    DEPENDS ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
     COMMENT "Leaving a cabinet out of the sample payload")
-add_custom_target(sample_payload_partial ALL DEPENDS ${SAMPLE_PAYLOAD_PARTIAL}/pmx4.2.0_17.msi)
+add_custom_target(sample_payload_partial ALL DEPENDS ${SAMPLE_PAYLOAD_PARTIAL}/${PROFILE_PACKAGE_FILE})
 
 # Payloads with cabinets of several MB for the cabinet tests: all eight, and
 # all but the seventh.
 set(CABINET_PAYLOADS ${CMAKE_BINARY_DIR}/cabinet-payloads)
-add_custom_command(OUTPUT ${CABINET_PAYLOADS}/all/sd420170.cab
+list(GET PROFILE_CABINETS 0 FIRST_CABINET)
+add_custom_command(OUTPUT ${CABINET_PAYLOADS}/all/${FIRST_CABINET}
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD} ${CABINET_PAYLOADS}
-    DEPENDS tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/pmx4.2.0_17.msi
+    DEPENDS tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
     COMMENT "Generating the cabinet payloads")
-add_custom_target(cabinet_payloads ALL DEPENDS ${CABINET_PAYLOADS}/all/sd420170.cab)
+add_custom_target(cabinet_payloads ALL DEPENDS ${CABINET_PAYLOADS}/all/${FIRST_CABINET})
 
 ExternalProject_Add(windows
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
@@ -62,26 +65,59 @@ ExternalProject_Add(windows
     INSTALL_COMMAND ""
     DEPENDS sample_payload sample_payload_large sample_payload_partial cabinet_payloads)
 
+# The installer built for other versions (tests/versions.txt), as
+# `make installer VERSION=<v>` builds it, each around the sample renamed for
+# its version: the names, the kit key and the manifest follow the version.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/versions.txt)
+file(STRINGS tests/versions.txt VERSION_VARIANTS REGEX "^[0-9]")
+
+# The installer built for <version> by the sub-build below.
+function(version_build_installer version out)
+    profile_derive(${version}) # in this function's scope: the default's names stay
+    set(${out} ${CMAKE_BINARY_DIR}/win-${version}/${PROFILE_INSTALLER_NAME}.exe PARENT_SCOPE)
+endfunction()
+
+foreach(version ${VERSION_VARIANTS})
+    set(payload ${CMAKE_BINARY_DIR}/version-payloads/${version})
+    add_custom_command(OUTPUT ${payload}/.made
+        COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/make_version_payload.py ${SAMPLE_PAYLOAD} ${version} ${payload}
+        DEPENDS tests/e2e/make_version_payload.py tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
+                cmake/Profile.cmake staging/cabinet_table.h tools/buildprofile.py
+        COMMENT "Renaming the sample payload for ${version}")
+    add_custom_target(version_payload_${version} ALL DEPENDS ${payload}/.made)
+    ExternalProject_Add(windows_${version}
+        SOURCE_DIR ${CMAKE_SOURCE_DIR}
+        BINARY_DIR ${CMAKE_BINARY_DIR}/win-${version}
+        CMAKE_ARGS
+            -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
+            -DCMAKE_BUILD_TYPE=Release
+            -DVERSION=${version}
+            -DPAYLOAD_DIR=${payload}
+        BUILD_ALWAYS ON
+        INSTALL_COMMAND ""
+        DEPENDS version_payload_${version})
+endforeach()
+
 # The executable image: imports, manifest, size, reproducibility.
 add_test(NAME image.imports_only_system_dlls
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py imports ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py imports ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe)
 add_test(NAME image.manifest_requires_administrator_without_supported_os
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py manifest ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py manifest ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe)
 add_test(NAME image.resources_under_the_expected_keys
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${SAMPLE_PAYLOAD})
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${SAMPLE_PAYLOAD})
 add_test(NAME image.cabinets_under_the_expected_keys
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/pmx-cabs.exe ${CABINET_PAYLOADS}/all)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py resources ${WIN_BUILD}/${PROFILE_KIND}-cabs.exe ${CABINET_PAYLOADS}/all)
 add_test(NAME image.payload_starts_on_a_page_of_the_file
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py layout ${WIN_BUILD}/pmx-cabs.exe)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py layout ${WIN_BUILD}/${PROFILE_KIND}-cabs.exe)
 add_test(NAME image.message_4_in_ten_languages
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py messages ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py messages ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe)
 add_test(NAME image.icon_group_115_of_twelve_images
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py icon ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py icon ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe)
 add_test(NAME image.lean_without_payload
-    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py lean ${WIN_BUILD}/pmx-empty.exe)
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py lean ${WIN_BUILD}/${PROFILE_KIND}-empty.exe)
 add_test(NAME image.two_builds_are_identical
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/reproducible.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
-            ${WIN_BUILD}/pmx4.2.0_17-windows-x64.exe ${CMAKE_BINARY_DIR}/reproducible)
+            ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${CMAKE_BINARY_DIR}/reproducible)
 add_test(NAME image.make_installer_around_a_payload_folder
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/installer_target.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR}/installer-target)
@@ -91,8 +127,25 @@ add_test(NAME image.payload_check_reports_broken_payloads
 add_test(NAME image.signed_build_verifies_and_keeps_the_image
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/signed_build.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR}/signed-build)
+# Each build carries its version in the manifest, and the assembly name
+# follows the major version (check_image.py holds what each should say).
+add_test(NAME image.manifest_follows_the_version.default
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py identity
+            ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${PROFILE_VERSION})
+foreach(version ${VERSION_VARIANTS})
+    version_build_installer(${version} exe)
+    add_test(NAME image.manifest_follows_the_version.${version}
+        COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/image/check_image.py identity ${exe} ${version})
+endforeach()
+add_test(NAME image.malformed_versions_are_refused_before_anything_is_built
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/version_setting.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+            ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${CMAKE_BINARY_DIR}/version-setting)
+add_test(NAME image.inspect_and_extract_read_the_installer
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/inspect_extract.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+            ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/inspect-extract)
 set_tests_properties(image.two_builds_are_identical image.make_installer_around_a_payload_folder
     image.payload_check_reports_broken_payloads image.signed_build_verifies_and_keeps_the_image
+    image.malformed_versions_are_refused_before_anything_is_built image.inspect_and_extract_read_the_installer
     PROPERTIES TIMEOUT 300)
 
 # The test bed.
@@ -142,12 +195,16 @@ foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/ca
     endforeach()
 endforeach()
 
-# End-to-end cases, listed from tests/e2e/cases.sh and kit_cases.sh. All of
-# them stage into the one user folder of the prefix, so they hold the lock.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS tests/e2e/cases.sh tests/e2e/kit_cases.sh)
-file(STRINGS tests/e2e/cases.sh lines REGEX "^case_[a-z0-9_]+\\(\\)")
-file(STRINGS tests/e2e/kit_cases.sh kit_lines REGEX "^case_[a-z0-9_]+\\(\\)")
-list(APPEND lines ${kit_lines})
+# End-to-end cases, listed from tests/e2e/cases.sh, kit_cases.sh and
+# version_cases.sh. All of them stage into the one user folder of the prefix,
+# so they hold the lock.
+set(E2E_CASE_FILES tests/e2e/cases.sh tests/e2e/kit_cases.sh tests/e2e/version_cases.sh)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_CASE_FILES})
+set(lines "")
+foreach(case_file ${E2E_CASE_FILES})
+    file(STRINGS ${case_file} case_lines REGEX "^case_[a-z0-9_]+\\(\\)")
+    list(APPEND lines ${case_lines})
+endforeach()
 foreach(line IN LISTS lines)
     string(REGEX REPLACE "^case_([a-z0-9_]+)\\(\\).*" "\\1" case "${line}")
     add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})

@@ -1,9 +1,9 @@
 // The eight cabinets the package names in its Media table, in the order they
 // are written: resource type, resource id, file name format. Each name is the
 // format with the four version components of the build profile in place of
-// the %s, so the first file is sd420170.cab. cmake/Payload.cmake reads this
-// table to embed each payload file under the key written here: keep one row
-// per line, in this shape.
+// the %s, and ".cab". cmake/Profile.cmake reads this table to name the
+// payload files and embed each under the key written here: keep one row per
+// line, in this shape.
 CABINET_ROW("ORVA_CAB6", 107, "sd%s%s%s%s0")  // demo archives
 CABINET_ROW("ORVA_CAB9", 110, "ss%s%s%s%s0")  // source archive
 CABINET_ROW("ORVA_CAB10", 111, "st%s%s%s%s0") // tools archive

@@ -21,8 +21,9 @@ struct CabinetEntry {
 // In the order the cabinets are written.
 extern const CabinetEntry kCabinetTable[CABINET_COUNT];
 
-// The file name of `entry` without ".cab" ("sd420170") into `out`. Returns 1,
-// or 0 with "" in `out` when it would not fit.
+// The file name of `entry` without ".cab" (its format with the profile's
+// version components in place of the %s) into `out`. Returns 1, or 0 with ""
+// in `out` when it would not fit.
 int FormatCabinetName(char *out, size_t cap, const CabinetEntry *entry);
 
 #endif

@@ -33,7 +33,7 @@ void ReleaseFolderLookupLibraries(FolderLookupLibraries *held);
 BOOL GetUserDataFolder(char *out);
 
 // Extends `path` (MAX_PATH bytes, holding the user data folder) to
-// "<path>\Qel\Orva\pmx4.2.0_17_x64\<fileName>", creating each folder on the
+// "<path>\Qel\Orva\<kit folder>\<fileName>", creating each folder on the
 // way (the user data folder itself too when `createBase`). Returns 1, or 0
 // with "" in `path` when the base is empty or the path would exceed 259
 // characters; a cut path would stage the file somewhere else.

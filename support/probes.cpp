@@ -9,8 +9,8 @@ static_assert(REGISTRY_TYPE_NONE == REG_NONE && REGISTRY_TYPE_SZ == REG_SZ &&
 static_assert(REGISTRY_STATUS_INVALID_DATA == ERROR_INVALID_DATA, "the registry's own status");
 
 static const char kSoftwareKey[] = "Software";
-static const char kVendorKey[] = "Tovimark";
-static const char kKitKey[] = "SOFTWARE\\Tovimark\\Orva Development Kit\\" PROFILE_VERSION;
+static const char kVendorKey[] = PROFILE_VENDOR;
+static const char kKitKey[] = PROFILE_KIT_KEY;
 
 // Deleting needs the vendor key with KEY_READ, KEY_CREATE_SUB_KEY and
 // KEY_SET_VALUE (0x2001F); "Software" itself is only read.

@@ -15,7 +15,7 @@
 // repaired or terminated here.
 LONG QueryRegistryString(HKEY key, char *buffer, const char *name, DWORD *count);
 
-// Reads the vendor key's value `name` (HKLM "Software" then "Tovimark") into
+// Reads the vendor key's value `name` (HKLM "Software", then PROFILE_VENDOR) into
 // `buffer` of `size` bytes. 1 for a well-formed, non-empty string, else 0.
 // Whatever the result, the buffer holds exactly what the query wrote into it
 // and nothing else: untouched when the key or value is missing, the raw bytes

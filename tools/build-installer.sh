@@ -3,6 +3,10 @@
 # usage: build-installer.sh <invoking folder> <payload dir> [<out file>]
 # Relative paths are taken from the invoking folder. Files of the payload are
 # found by exact name; a missing one is left out with a warning.
+# VERSION (<major>.<minor>.<micro>_<update>; when unset, the default version)
+# is the kit's version; every name is derived from it by cmake/Profile.cmake.
+# A VERSION that breaks a rule stops the build with one line saying which,
+# before anything is built.
 # The payload is checked first (tools/check-payload.sh): each finding is a
 # warning on stderr, and with STRICT=1 any finding fails the build.
 # With SIGN_CERT and SIGN_KEY (PEM files) the installer is signed with SHA-256
@@ -18,7 +22,11 @@ out=${3:-}
 sign_cert=${SIGN_CERT:-}
 sign_key=${SIGN_KEY:-}
 sign_ca=${SIGN_CA:-}
-usage="usage: make installer PAYLOAD_DIR=<dir> [OUT=<file.exe>] [STRICT=1] [SIGN_CERT=<cert.pem> SIGN_KEY=<key.pem> [SIGN_CA=<ca.pem>]]"
+usage="usage: make installer PAYLOAD_DIR=<dir> [VERSION=<major>.<minor>.<micro>_<update>] [OUT=<file.exe>] [STRICT=1] [SIGN_CERT=<cert.pem> SIGN_KEY=<key.pem> [SIGN_CA=<ca.pem>]]"
+. "$root/tools/profile.sh"
+version=()
+[ -z "${VERSION+set}" ] || version=("$VERSION")
+profile_load "${version[@]}" || { echo "build-installer: $PROFILE_ERROR" >&2; exit 2; }
 if [ -z "$payload" ]; then
     echo "$usage" >&2
     exit 2
@@ -53,28 +61,23 @@ if [ -n "$sign_cert" ]; then
     sign_ca=$(absolute "$sign_ca")
 fi
 payload=$(cd "$payload" && pwd)
-[ -n "$out" ] || out="$root/build/pmx4.2.0_17-windows-x64.exe"
+[ -n "$out" ] || out="$root/build/$PROFILE_INSTALLER_NAME.exe"
 case $out in /*) ;; *) out="$invoking/$out" ;; esac
 
 build=${INSTALLER_BUILD_DIR:-"$root/build/installer"}
-msistore="$build/host/msistore"
-if [ ! -x "$msistore" ] || [ "$root/tools/msistore.c" -nt "$msistore" ]; then
-    mkdir -p "$build/host"
-    # shellcheck disable=SC2046
-    gcc -O2 -o "$msistore" "$root/tools/msistore.c" $(pkg-config --cflags --libs libgsf-1)
-fi
-if ! "$root/tools/check-payload.sh" "$payload" "$msistore" && [ "${STRICT:-0}" = 1 ]; then
+msistore=$("$root/tools/msistore.sh" "$build/host")
+if ! "$root/tools/check-payload.sh" "$payload" "$msistore" "$PROFILE_VERSION" && [ "${STRICT:-0}" = 1 ]; then
     echo "build-installer: the payload check found problems; STRICT=1 makes them fatal" >&2
     exit 1
 fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=OFF -DPAYLOAD_DIR="$payload" >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=OFF -DVERSION="$PROFILE_VERSION" -DPAYLOAD_DIR="$payload" >/dev/null
 cmake --build "$build" --target installer >/dev/null
 mkdir -p "$(dirname "$out")"
-built="$build/pmx4.2.0_17-windows-x64.exe"
+built="$build/$PROFILE_INSTALLER_NAME.exe"
 if [ -z "$sign_cert" ]; then
     cp "$built" "$out"
-    echo "installer: $out ($(stat -c %s "$out") bytes)"
+    echo "installer: $out ($(stat -c %s "$out") bytes, version $PROFILE_VERSION)"
     exit 0
 fi
 
@@ -95,4 +98,4 @@ osslsigncode verify -CAfile "$sign_ca" -in "$signed" >"$build/sign.log" 2>&1 ||
     failed "the signature does not verify against $sign_ca"
 cp "$signed" "$out" || failed "cannot write $out"
 rm -f "$signed" "$build/sign.log"
-echo "installer: $out ($(stat -c %s "$out") bytes, signed with $sign_cert)"
+echo "installer: $out ($(stat -c %s "$out") bytes, version $PROFILE_VERSION, signed with $sign_cert)"

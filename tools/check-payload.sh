@@ -8,24 +8,21 @@
 #   - every cabinet present begins with "MSCF" and is named by the Media table;
 #   - no cabinet the Media table names is missing.
 # Each finding is one "warning: payload check: ..." line on stderr.
-# usage: check-payload.sh <payload dir> <msistore program>
+# usage: check-payload.sh <payload dir> <msistore program> [<version>]
+# The names are those of <version> (default: the build's default version).
 # Exit status: 0 without findings, 1 with findings, 2 on a usage error.
 set -uo pipefail
-payload=${1:?usage: check-payload.sh <payload dir> <msistore program>}
+payload=${1:?usage: check-payload.sh <payload dir> <msistore program> [<version>]}
 msistore=${2:?msistore program}
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-# The names, as the program and the build know them: the build profile
-# (support/profile.h) and the program's cabinet table (staging/cabinet_table.h).
-profile() { sed -n "s/^#define $1 \"\([^\"]*\)\".*/\1/p" "$root/support/profile.h"; }
-PACKAGE="$(profile PROFILE_KIND)$(profile PROFILE_VERSION).msi"
-digits="$(profile PROFILE_VERSION_MAJOR)$(profile PROFILE_VERSION_MINOR)$(profile PROFILE_VERSION_MICRO)$(profile PROFILE_VERSION_UPDATE)"
-mapfile -t CABINETS < <(sed -n 's/^CABINET_ROW("[A-Z0-9_]*", [0-9]*, "\([a-z]*\)%s%s%s%s\([a-z0-9]*\)").*/\1'"$digits"'\2.cab/p' \
-    "$root/staging/cabinet_table.h")
-if [ "$PACKAGE" = .msi ] || [ ${#CABINETS[@]} -ne 8 ]; then
-    echo "check-payload: cannot read the names from support/profile.h and staging/cabinet_table.h" >&2
-    exit 2
-fi
+# The names, as the program and the build know them: the build profile of the
+# version (cmake/Profile.cmake, which names the cabinets from the program's
+# own table, staging/cabinet_table.h).
+. "$root/tools/profile.sh"
+profile_load "${@:3:1}" || { echo "check-payload: $PROFILE_ERROR" >&2; exit 2; }
+PACKAGE=$PROFILE_PACKAGE_FILE
+read -r -a CABINETS <<<"$PROFILE_CABINETS"
 [ -d "$payload" ] || { echo "check-payload: no folder $payload" >&2; exit 2; }
 
 findings=0
@@ -33,9 +30,13 @@ finding() {
     echo "warning: payload check: $*" >&2
     findings=$((findings + 1))
 }
-is_one_of_the_eight() {
-    local name
-    for name in "${CABINETS[@]}"; do [ "$1" = "$name" ] && return 0; done
+# in_list <name> <names...>: whether <name> is one of them. (Not printf into
+# grep -q: grep may leave before printf is done, and under pipefail the
+# broken pipe reads as "not found".)
+in_list() {
+    local name=$1 item
+    shift
+    for item in "$@"; do [ "$name" = "$item" ] && return 0; done
     return 1
 }
 
@@ -54,14 +55,14 @@ read_media_table() {
         "") finding "a Media row of $PACKAGE names no cabinet" ;;
         "#"*) finding "$PACKAGE names the embedded cabinet $cabinet; the eight cabinets must be external files" ;;
         *)
-            is_one_of_the_eight "$cabinet" ||
+            in_list "$cabinet" "${CABINETS[@]}" ||
                 finding "$PACKAGE names the cabinet $cabinet, which is not one of the eight cabinet files"
             named+=("$cabinet")
             ;;
         esac
     done < <(tail -n +4 <<<"$dump")
     for cabinet in "${CABINETS[@]}"; do
-        printf '%s\n' "${named[@]}" | grep -qxF "$cabinet" ||
+        in_list "$cabinet" "${named[@]}" ||
             finding "the Media table of $PACKAGE does not name $cabinet"
     done
 }
@@ -91,7 +92,7 @@ check_cabinets() {
         if [ "$(head -c 4 "$path")" != MSCF ]; then
             finding "$name does not begin with MSCF"
         fi
-        if [ "$package_ok" = 1 ] && ! printf '%s\n' "${named[@]}" | grep -qxF "$name"; then
+        if [ "$package_ok" = 1 ] && ! in_list "$name" "${named[@]}"; then
             finding "$name is not named by the Media table of $PACKAGE"
         fi
     done

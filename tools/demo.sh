@@ -6,8 +6,10 @@
 # follow-ups). KEEP=1 keeps the prefix and prints its path.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/tools/profile.sh"
+profile_load # the sample kit is built for the default version
 demo="$root/build/demo"
-exe="$demo/pmx4.2.0_17-windows-x64.exe"
+exe="$demo/$PROFILE_INSTALLER_NAME.exe"
 
 echo "== building"
 "$root/sample/build-payload.sh" "$demo/payload"
@@ -39,16 +41,16 @@ cp "$demo/tools/msiexec.exe" "$drive_c/recorder/msiexec.exe"
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
     /t REG_SZ /d 'C:\recorder' /f >/dev/null 2>&1
 
-echo "== running: pmx4.2.0_17-windows-x64.exe /s"
+echo "== running: $PROFILE_INSTALLER_NAME.exe /s"
 report=$(RUNNER_TAIL="/s" FAKE_MSIEXEC_PASSTHROUGH=1 \
     wine "$demo/tools/runner.exe" "$(winepath -w "$exe")" 2>/dev/null </dev/null | tr -d '\r')
 code=$(sed -n 's/^exit: \([0-9]*\) \(0x[0-9A-F]*\)/\1 (\2)/p' <<<"$report")
 sed -n 's/^box: /message box: /p' <<<"$report"
 
 user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
-kit="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/pmx4.2.0_17_x64"
+kit="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/$PROFILE_KIT_FOLDER"
 echo
-echo "staged files (C:\\users\\$user\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64):"
+echo "staged files (C:\\users\\$user\\AppData\\LocalLow\\Qel\\Orva\\$PROFILE_KIT_FOLDER):"
 find "$kit" -maxdepth 1 -type f -printf '  %f  %s bytes\n' 2>/dev/null | sort
 echo
 echo "engine command lines (main run, then the follow-ups):"
@@ -57,24 +59,35 @@ echo
 echo "exit code: $code"
 echo
 echo "cabinets and the files they hold:"
-for cabinet in sd420170.cab ss420170.cab st420170.cab sj420170.cab sp420170.cab sz420170.cab sb420170.cab sr420170.cab; do
+for cabinet in $PROFILE_CABINETS; do
     members=$(gcab -t "$demo/payload/$cabinet" 2>/dev/null | tr '\n' ' ' || true)
     echo "  $cabinet: ${members:-(header only, no files)}"
 done
 echo
 echo "installed by the package and the runtime:"
-(cd "$drive_c/Program Files" 2>/dev/null && find Tovimark -type f -printf '  C:/Program Files/%p  %s bytes\n') |
+(cd "$drive_c/Program Files" 2>/dev/null && find "$PROFILE_VENDOR" -type f -printf '  C:/Program Files/%p  %s bytes\n') |
     sort | sed 's|/|\\|g'
-registry() { # <key> <value>
-    { wine reg query "HKLM\\SOFTWARE\\Tovimark\\$1" /v "$2" 2>/dev/null || echo "    $2    REG_SZ    (not set)"; } |
-        tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *\\(.*\\)/  registry: $2 = \\1/p"
+value() { # <key under the vendor key> <value>: its REG_SZ data, or nothing
+    wine reg query "HKLM\\SOFTWARE\\$PROFILE_VENDOR\\$1" /v "$2" 2>/dev/null |
+        tr -d '\r' | sed -n "s/^ *$2 *REG_SZ *\\(.*\\)/\\1/p" || true
 }
-registry 'Orva Development Kit\4.2.0_17' OrvaHome
-registry 'Orva Development Kit\4.2.0_17' KitLanguage
-registry 'Orva Runtime\4.2.0_17' RuntimeHome
-registry 'Orva Runtime\4.2.0_17' RuntimeLanguage
+registry() { # <key under the vendor key> <value>
+    local data
+    data=$(value "$1" "$2")
+    echo "  registry: $2 = ${data:-(not set)}"
+}
+registry "$PROFILE_PRODUCT\\$PROFILE_VERSION" OrvaHome
+registry "$PROFILE_PRODUCT\\$PROFILE_VERSION" KitLanguage
+# The runtime registers under its own name, for the same version.
+registry "Orva Runtime\\$PROFILE_VERSION" RuntimeHome
+registry "Orva Runtime\\$PROFILE_VERSION" RuntimeLanguage
 echo
-home="$drive_c/Program Files/Tovimark/Orva Development Kit 4.2.0_17"
+home_win=$(value "$PROFILE_PRODUCT\\$PROFILE_VERSION" OrvaHome)
+if [ -z "$home_win" ]; then
+    echo "kit home: not registered"
+    exit 0
+fi
+home=$(winepath -u "$home_win" 2>/dev/null)
 left=$(for file in hux.msi hux1041.MST hux2052.MST orvadb.msi; do [ ! -e "$home/$file" ] || echo -n " $file"; done)
 if [ -n "$left" ]; then
     echo "kit home: still holds$left"

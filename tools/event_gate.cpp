@@ -1,5 +1,5 @@
 // Plays the bootstrap's side of the cabinet event for tests that run the kit
-// package without the bootstrap: creates "QelPmxCabExtractWaitEvent"
+// package without the bootstrap: creates the cabinet event (CABINET_EVENT_NAME)
 // unsignalled, runs the command line in GATE_COMMAND, keeps the event unset
 // for up to <hold ms> while the command runs, then sets it and waits for the
 // end. Prints
@@ -11,6 +11,8 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+
+#include "staging/cabinets.h"
 
 static void Print(const char *text)
 {
@@ -27,7 +29,7 @@ int main(int argc, char **argv)
         return 2;
     }
     DWORD hold = (DWORD)strtoul(argv[1], NULL, 10);
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, "QelPmxCabExtractWaitEvent");
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, CABINET_EVENT_NAME);
     if (event == NULL || GetLastError() == ERROR_ALREADY_EXISTS) {
         Print("gate: the event exists already\n");
         return 2;

@@ -21,12 +21,13 @@
 //   FAKE_MSIEXEC_EXIT_<n>        exit code of run n (before FAKE_MSIEXEC_EXIT)
 //   FAKE_MSIEXEC_STATUS_<n>      "InstallStatus" text that run n (or, without
 //   FAKE_MSIEXEC_STATUS          the number, every run) writes in the vendor
-//                                key HKLM "Software\Tovimark"; stored as the
+//                                key HKLM "Software\<vendor>"; stored as the
 //                                runtime package stores it, without its NUL,
 //                                unless FAKE_MSIEXEC_STATUS_NUL is set
 //   FAKE_MSIEXEC_KIT_HOME        on the first run: this folder is created,
 //   FAKE_MSIEXEC_KIT_FILES       holding the comma-separated files named, and
 //                                registered as "OrvaHome" of the kit key
+// The vendor and the kit key are the build profile's (support/profile.h).
 #include <windows.h>
 
 #include <stdlib.h>
@@ -36,6 +37,7 @@
 
 #include "installer/engine.h"
 #include "staging/cabinets.h"
+#include "support/profile.h"
 
 static int LogPath(char path[MAX_PATH])
 {
@@ -278,7 +280,7 @@ static void CreateKitHome(void)
         WriteFile(file, name, (DWORD)strlen(name), &written, NULL);
         CloseHandle(file);
     }
-    StoreMachineString("SOFTWARE\\Tovimark\\Orva Development Kit\\4.2.0_17", "OrvaHome", home, 1);
+    StoreMachineString(PROFILE_KIT_KEY, "OrvaHome", home, 1);
 }
 
 // What the installed package leaves behind on run `run`.
@@ -287,7 +289,7 @@ static void LeaveInstalledState(int run)
     static char status[8192];
     char nul[8];
     if (RunSetting("FAKE_MSIEXEC_STATUS", run, status, sizeof(status)))
-        StoreMachineString("Software\\Tovimark", "InstallStatus", status,
+        StoreMachineString("Software\\" PROFILE_VENDOR, "InstallStatus", status,
                            GetEnvironmentVariableA("FAKE_MSIEXEC_STATUS_NUL", nul, sizeof(nul)) != 0);
     if (run == 1)
         CreateKitHome();

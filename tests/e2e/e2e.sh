@@ -8,6 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lib.sh"
 . "$here/cases.sh"
 . "$here/kit_cases.sh"
+. "$here/version_cases.sh"
 declare -F "case_$name" >/dev/null || { echo "no such case: $name" >&2; exit 2; }
 
 out=$(mktemp)

@@ -2,6 +2,7 @@
 """Checks on the built executable image.
 
 usage: check_image.py imports|manifest|lean|messages|icon|layout <exe>
+       check_image.py identity <exe> <version>
        check_image.py resources <exe> <payload dir>
        check_image.py resource-bytes <exe> <type> <id> <file>
 """
@@ -32,6 +33,13 @@ PAYLOAD_KEYS = {
     "sz420170.cab": ("ORVA_CAB11", 112),
     "sb420170.cab": ("ORVA_CAB12", 113),
     "sr420170.cab": ("ORVA_CAB13", 114),
+}
+# What the manifest of a build for each version says: version, assembly name
+# (the product kind and the major number), description.
+IDENTITIES = {
+    "4.2.0_17": ("4.2.0.17", "pmx4.windows-amd64", "Orva Development Kit 4.2.0_17 installer"),
+    "4.2.0_18": ("4.2.0.18", "pmx4.windows-amd64", "Orva Development Kit 4.2.0_18 installer"),
+    "5.0.1_3": ("5.0.1.3", "pmx5.windows-amd64", "Orva Development Kit 5.0.1_3 installer"),
 }
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
@@ -103,6 +111,20 @@ def check_manifest(pe):
     if identity is None or identity.get("type") != "win32" or identity.get("processorArchitecture") != "X86":
         fail("assemblyIdentity is not win32/X86")
     print("manifest: requireAdministrator, no supportedOS")
+
+
+def check_identity(pe, version):
+    """The manifest of a build for `version`: its assembly's version and
+    name, its description, and everything `manifest` checks."""
+    if version not in IDENTITIES:
+        fail(f"no expected manifest for version {version}")
+    check_manifest(pe)
+    root = ET.fromstring(resources(pe)[(RT_MANIFEST, 1)][0][1])
+    identity = root.find(f"{ASM_V1}assemblyIdentity")
+    got = (identity.get("version"), identity.get("name"), root.findtext(f"{ASM_V1}description"))
+    if got != IDENTITIES[version]:
+        fail(f"manifest version, name and description {got}, expected {IDENTITIES[version]}")
+    print(f"identity: {got}")
 
 
 def check_resources(pe, payload_dir):
@@ -232,6 +254,8 @@ def main(argv):
         check_imports(pe)
     elif what == "manifest":
         check_manifest(pe)
+    elif what == "identity" and len(argv) == 4:
+        check_identity(pe, argv[3])
     elif what == "resources" and len(argv) == 4:
         check_resources(pe, argv[3])
     elif what == "resource-bytes" and len(argv) == 6:

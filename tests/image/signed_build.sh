@@ -7,7 +7,9 @@
 # build verifies as unsigned. A CA-issued certificate verifies against
 # SIGN_CA. A half-given pair or a missing key is a usage error; a key that
 # does not sign for the certificate, or a signature that does not verify,
-# fails the build and leaves no installer at OUT.
+# fails the build and leaves no installer at OUT. make inspect shows a signed
+# build as signed and verified against the CA given, and not verified
+# against another.
 # usage: signed_build.sh <source dir> <sample payload dir> <scratch dir>
 set -uo pipefail
 source_dir=$1 sample=$2 scratch=$3
@@ -53,6 +55,24 @@ verify "$signed" || fail "the signed build does not verify: $(cat "$scratch/veri
 grep -q 'Message digest algorithm: SHA256' "$scratch/verify.log" || fail "not signed with SHA-256"
 grep -q 'Signing time: Nov 14 22:13:20 2023 GMT' "$scratch/verify.log" ||
     fail "the signing time is not SOURCE_DATE_EPOCH: $(grep 'Signing time' "$scratch/verify.log")"
+
+# make inspect sees the signature, and checks it against CA when given, else
+# against the system's trust store (where a throwaway certificate is not).
+inspect() { # <exe> [CA=<pem>]: the signature line of make inspect
+    (cd "$scratch" && make -s -C "$source_dir" inspect EXE="$@") 2>&1 | sed -n 's/^signature: //p'
+}
+expect_signature() { # <what> <expected> <actual>
+    [ "$2" = "$3" ] || fail "inspect of $1: signature [$3], expected [$2]"
+}
+expect_signature "the signed build with CA" "signed by /CN=test, verifies against sign keys/c.pem" \
+    "$(inspect out/signed.exe CA="sign keys/c.pem")"
+expect_signature "the signed build" \
+    "signed by /CN=test, does NOT verify against the system's trust store (/etc/ssl/certs/ca-certificates.crt): self-signed certificate" \
+    "$(inspect out/signed.exe)"
+expect_signature "the signed build with another CA" \
+    "signed by /CN=test, does NOT verify against sign keys/other-c.pem: self-signed certificate" \
+    "$(inspect out/signed.exe CA="sign keys/other-c.pem")"
+expect_signature "the unsigned build" none "$(inspect out/unsigned.exe CA="sign keys/c.pem")"
 
 build out/again.exe "${signing[@]}" || fail "second signed make installer failed"
 cmp -s "$signed" "$scratch/out/again.exe" || fail "two signed builds at the same SOURCE_DATE_EPOCH differ"
