@@ -575,9 +575,9 @@ case_dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded()
     done
 
     expect_planted_run_clean "6.x" "$product" "$folder" "$current" "$overrides" "$STAGED_PACKAGE" "$WIN_PACKAGE"
+    # On 5.1 the same chain lies under the roaming application data folder.
     expect_planted_run_clean "5.1" "$product51" "$folder" "$current" "$overrides" \
-        "$roaming/Orva/pmx4.2.0_17_x64/pmx4.2.0_17.msi" \
-        "C:\\users\\$WINE_USER\\AppData\\Roaming\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi"
+        "${STAGED_PACKAGE/\/LocalLow\//\/Roaming\/}" "${WIN_PACKAGE/\\LocalLow\\/\\Roaming\\}"
     rm -rf "$folder" "$current" "$roaming"
 }
 
@@ -587,7 +587,7 @@ case_dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded()
 # the profile folder, where the package's path is blocked.
 case_without_user32_no_box_is_shown_and_the_exit_codes_stay() {
     local folder="$DRIVE_C/no-user32-e2e" msi="$DRIVE_C/windows/system32/msi.dll"
-    local blocked="$DRIVE_C/users/$WINE_USER/Qel/Orva/pmx4.2.0_17_x64/pmx4.2.0_17.msi"
+    local blocked="${STAGED_PACKAGE/\/AppData\/LocalLow\//\/}" # the same chain under the profile
     rm -rf "$folder" && mkdir -p "$folder"
     cp "$PRODUCT" "$folder/pmx-without-user32.exe"
 
