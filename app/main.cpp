@@ -10,6 +10,7 @@
 #include "installer/engine.h"
 #include "staging/cabinet_writer.h"
 #include "staging/staging.h"
+#include "support/boxes.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 
@@ -20,7 +21,7 @@ enum : DWORD {
     EXIT_BAD_COMMAND_LINE = ERROR_INVALID_COMMAND_LINE, // what msiexec answers too
 };
 
-enum { MESSAGE_ENGINE_TOO_OLD = 4, MESSAGE_BUFFER_SIZE = 1024 };
+enum { MESSAGE_ENGINE_TOO_OLD = 4 };
 
 // Held for the process's life: the event exists only while a handle to it is
 // open, and the worker and the package find this one by its name.
@@ -29,16 +30,6 @@ static HANDLE g_cabinetEvent;
 static unsigned short ChooseInstallLanguage(void)
 {
     return ChooseLanguageFor(GetUserDefaultLangID());
-}
-
-// Message string 4 in the user's UI language. Wide functions, so that it reads
-// right when the UI language's code page is not the ANSI code page.
-static void ShowEngineTooOld(HINSTANCE instance)
-{
-    WCHAR text[MESSAGE_BUFFER_SIZE];
-    if (LoadStringW(instance, MESSAGE_ENGINE_TOO_OLD, text, MESSAGE_BUFFER_SIZE) <= 0)
-        text[0] = L'\0';
-    MessageBoxW(NULL, text, L"", MB_ICONERROR);
 }
 
 static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
@@ -57,7 +48,8 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
         return EXIT_BAD_COMMAND_LINE;
 
     if (!CheckEngineVersion(NULL)) {
-        ShowEngineTooOld(instance);
+        // Message string 4 in the user's language, with an empty caption.
+        ShowMessageStringBox(instance, MESSAGE_ENGINE_TOO_OLD, L"", MB_ICONERROR);
         return EXIT_ENGINE_TOO_OLD;
     }
 

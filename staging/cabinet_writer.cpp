@@ -2,7 +2,6 @@
 
 #include "staging/cabinets.h"
 #include "staging/staging.h"
-#include "support/sysload.h"
 
 HANDLE CreateCabinetEvent(void)
 {
@@ -10,19 +9,15 @@ HANDLE CreateCabinetEvent(void)
 }
 
 // Every cabinet path resolves the user data folder again, which loads and
-// frees the shell library of the folder lookup. Held by the worker, that
-// library and the ones it pulls in stay mapped and initialised while the
-// cabinets are written, instead of being loaded and torn down again for each
-// of the eight (under Wine, a good part of the staging time). The
-// version answer is cached by the main thread before the worker starts.
-static HMODULE HoldFolderLookupLibrary(void)
-{
-    return LoadSystemLibrary(IsVistaFamily() ? "shell32.dll" : "shfolder.dll");
-}
-
+// frees the libraries of the folder lookup. Held by the worker, they stay
+// mapped and initialised while the cabinets are written, instead of being
+// loaded and torn down again for each of the eight (under Wine, a good part
+// of the staging time). The version answer is cached by the main thread
+// before the worker starts.
 DWORD WINAPI CabinetWriterThread(LPVOID module)
 {
-    HMODULE lookupLibrary = HoldFolderLookupLibrary();
+    FolderLookupLibraries lookupLibraries;
+    HoldFolderLookupLibraries(&lookupLibraries);
     for (int i = 0; i < CABINET_COUNT; i++) {
         const CabinetEntry *entry = &kCabinetTable[i];
         char name[MAX_PATH];
@@ -34,8 +29,7 @@ DWORD WINAPI CabinetWriterThread(LPVOID module)
         ExtractResourceToFile((HMODULE)module, entry->resourceId, entry->resourceType, path);
     }
     SignalCabinetsReady();
-    if (lookupLibrary != NULL)
-        FreeLibrary(lookupLibrary);
+    ReleaseFolderLookupLibraries(&lookupLibraries);
     return 1;
 }
 

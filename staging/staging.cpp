@@ -4,6 +4,7 @@
 
 #include "staging/chunks.h"
 #include "staging/layout.h"
+#include "support/boxes.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 #include "support/text.h"
@@ -69,6 +70,46 @@ static BOOL QueryRoamingAppData(char *out)
     return filled;
 }
 
+// Each lookup library of the user data folder, with the DLL that it loads by
+// bare name during the lookup. Wine's loader looks for that one beside the
+// program first (a download folder), whatever SetDefaultDllDirectories said;
+// a module already loaded is found by its name before any search, so it is
+// loaded first, by full path, and held as long as the lookup library:
+//   6.x  shell32 delay-loads ole32 for SHGetFolderPathEx; loaded here with
+//        the altered search, ole32's own imports (combase, rpcrt4) come from
+//        the system folder too;
+//   5.x  shfolder's SHGetFolderPathA is a forward to shell32, which is
+//        resolved by name.
+// Found under Wine 8 by tracing /s runs on both paths with WINEDEBUG=
+// +loaddll,+module ("LdrResolveDelayLoadedAPI" and "find_forwarded_export
+// delay loading shell32.dll", each then "looking for ... in (null)": the
+// default search) and by a marker DLL planted beside the program under every
+// name a run loads, with native DLLs preferred; the end-to-end case
+// dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded
+// keeps it so.
+struct FolderLookup {
+    const char *library;
+    const char *loadedByName;
+};
+static const FolderLookup kVistaFamilyLookup = {"shell32.dll", "ole32.dll"};
+static const FolderLookup kOlderLookup = {"shfolder.dll", "shell32.dll"};
+
+void HoldFolderLookupLibraries(FolderLookupLibraries *held)
+{
+    const FolderLookup *lookup = IsVistaFamily() ? &kVistaFamilyLookup : &kOlderLookup;
+    held->modules[0] = LoadSystemLibrary(lookup->loadedByName);
+    held->modules[1] = LoadSystemLibrary(lookup->library);
+}
+
+void ReleaseFolderLookupLibraries(FolderLookupLibraries *held)
+{
+    for (int i = FOLDER_LOOKUP_LIBRARY_COUNT - 1; i >= 0; i--) {
+        if (held->modules[i] != NULL)
+            FreeLibrary(held->modules[i]);
+        held->modules[i] = NULL;
+    }
+}
+
 // Whether a length returned by GetEnvironmentVariableA or GetWindowsDirectoryA
 // means the whole value is in `out`, and the value is fit to stage under.
 static BOOL IsCompleteUsableFolder(DWORD length, const char *out)
@@ -79,7 +120,10 @@ static BOOL IsCompleteUsableFolder(DWORD length, const char *out)
 BOOL GetUserDataFolder(char *out)
 {
     out[0] = '\0';
+    FolderLookupLibraries held;
+    HoldFolderLookupLibraries(&held);
     BOOL filled = IsVistaFamily() ? QueryLocalAppDataLow(out) : QueryRoamingAppData(out);
+    ReleaseFolderLookupLibraries(&held);
     if (filled && IsUsableDataFolder(out))
         return TRUE;
     // A lookup that failed may have left anything in `out`: fall back to the
@@ -238,7 +282,7 @@ void FailWithSystemError(const char *label)
         AppendText(message, capacity, ": ");
         AppendText(message, capacity, shownText);
     }
-    MessageBoxA(NULL, message != NULL ? message : label, "Error", MB_OK);
+    ShowMessageBox(message != NULL ? message : label, "Error", MB_OK); // no box without user32
     LocalFree(message);
     LocalFree(systemText);
     ExitProcess(code);

@@ -14,6 +14,18 @@
 // once and cached; the main thread asks first, before any worker exists.
 BOOL IsVistaFamily(void);
 
+// The libraries of the user data folder's lookup, both loaded by full path
+// from the system folder: the DLL the shell would otherwise load by bare
+// name during the lookup, then the lookup library itself (shell32 on 6.x,
+// shfolder before). Held for one lookup, or by the cabinet writer for all of
+// its lookups.
+enum { FOLDER_LOOKUP_LIBRARY_COUNT = 2 };
+struct FolderLookupLibraries {
+    HMODULE modules[FOLDER_LOOKUP_LIBRARY_COUNT]; // NULL for one that did not load
+};
+void HoldFolderLookupLibraries(FolderLookupLibraries *held);
+void ReleaseFolderLookupLibraries(FolderLookupLibraries *held);
+
 // Fills `out` (MAX_PATH bytes) with the per-user base folder of the staging
 // layout: LocalLow on version 6.x, the roaming application data folder on
 // older systems, else the user profile or the Windows folder. Returns TRUE,

@@ -6,6 +6,8 @@
 //   exit: <decimal> 0x<hex>      all 32 bits of the exit code
 // RUNNER_ENV=<name>=<value> sets one variable for the program, for those that
 // Wine sets itself for every process (USERPROFILE), whatever the shell says.
+// RUNNER_CWD=<folder> is the program's current folder (else the runner's);
+// the runner changes to it only after its own DLLs are loaded.
 // usage: runner.exe <program.exe>
 #include <windows.h>
 
@@ -65,6 +67,13 @@ int wmain(int argc, WCHAR **argv)
     if (equals != NULL) {
         *equals = L'\0';
         SetEnvironmentVariableW(setting, equals + 1);
+    }
+
+    static WCHAR folder[MAX_PATH];
+    DWORD folderLength = GetEnvironmentVariableW(L"RUNNER_CWD", folder, MAX_PATH);
+    if (folderLength > 0 && (folderLength >= MAX_PATH || !SetCurrentDirectoryW(folder))) {
+        Print("runner: cannot change to RUNNER_CWD\n");
+        return 2;
     }
 
     static WatchResult result;

@@ -484,67 +484,125 @@ case_normal_run_writes_no_log() {
     [ ! -e "$temp_log" ] || fail "a log was written: [$(cat "$temp_log")]"
 }
 
-# plant <folder> <name>...: our marker DLL under each system DLL name.
-plant() {
-    local folder=$1 name
-    shift
-    for name in "$@"; do cp "$WIN_BUILD/planted.dll" "$folder/$name.dll"; done
-}
-
 loaded_plants() { # <folder>: the planted DLLs that were loaded, by name
     (cd "$1" && ls -- *.loaded 2>/dev/null | sed 's/\.dll\.loaded$//' | tr '\n' ' ')
 }
 
-# DLLs planted beside the program under the names of the DLLs it loads at run
-# time (shell32 for the user data folder, shfolder on 5.x) and of what those
-# import, with native DLLs preferred. load_probe.exe in the same folder is the
+# The DLLs (file names, lower case, one a line) that the process of <exe>
+# loads in a run with <command tail>, read from Wine's +loaddll trace; the
+# runner's and the engine's own loads are told apart by the process id.
+dlls_loaded_by() { # <exe> <command tail> [VAR=value ...]
+    local exe=$1 tail=$2 trace pid
+    shift 2
+    trace=$(mktemp)
+    env LANG="$WINE_LANG" WINEDEBUG=+pid,+loaddll "$@" RUNNER_TAIL="$tail" \
+        wine "$WIN_BUILD/runner.exe" "$(winepath -w "$exe")" </dev/null >"$trace" 2>&1
+    pid=$(tr -d '\r' <"$trace" | grep ':trace:loaddll:build_module Loaded ' |
+        grep -F "\\\\$(basename "$exe")\"" | head -n 1 | cut -d: -f1)
+    [ -n "$pid" ] && tr -d '\r' <"$trace" | grep "^$pid:[0-9a-f]*:trace:loaddll:build_module Loaded " |
+        sed 's/.*\\\\\([^\\"]*\)".*/\1/' | tr 'A-Z' 'a-z' | grep '\.dll$' | sort -u
+    rm -f "$trace"
+}
+
+# What Wine 8 loads for the static imports (KERNEL32, ADVAPI32, msvcrt)
+# before the program's first line, measured on a run refused at the option
+# check, before the program loads anything itself. These names are not
+# planted: Wine loads a DLL planted under any of them beside a program when
+# native DLLs are preferred, before the program can do anything about it
+# (written down as open in SECURITY.md; on Windows they are known DLLs). A
+# new static import would show as names more, user32 as six.
+STATIC_IMPORT_DLLS="advapi32.dll kernel32.dll kernelbase.dll msvcrt.dll sechost.dll ucrtbase.dll"
+
+# A planted /s run of <exe>, with <current folder> as its current folder:
+# it stages the package at <staged package> (<package as the engine sees
+# it>), runs the engine and exits 0, and no plant in either folder is loaded.
+expect_planted_run_clean() { # <label> <exe> <folder> <current folder> <overrides> <staged package> <package>
+    local label=$1 exe=$2 folder=$3 current=$4 overrides=$5 staged=$6 package=$7
+    rm -f "$staged"
+    run_installer "$exe" "/s" WINEDLLOVERRIDES="$overrides" RUNNER_CWD="$(winepath -w "$current")"
+    expect_eq "exit code ($label)" 0 "$EXIT"
+    expect_eq "engine command ($label)" "\"$WIN_ENGINE\" /i \"$package\"  /qn WRAPPER=1" "$CALL"
+    [ -e "$staged" ] || fail "the package was not staged ($label)"
+    expect_eq "plants loaded beside the program ($label)" "" "$(loaded_plants "$folder")"
+    expect_eq "plants loaded from the current folder ($label)" "" "$(loaded_plants "$current")"
+    rm -f "$folder"/*.loaded "$current"/*.loaded
+}
+
+# A marker DLL planted under the name of every DLL that a /s run loads after
+# the static imports, on 6.x (the LocalLow lookup through shell32) and on 5.1
+# (through shfolder): the names come from tracing both runs here, so that a
+# DLL the program or the shell starts to load is planted too. Native DLLs are
+# preferred for each name, and the plants lie beside the program and in the
+# current folder it is started with. load_probe.exe in the same folder is the
 # positive control: loading shell32 by full path without the mend picks the
-# plants up. Two names are left to the probe or out, for Wine's sake:
-# version.dll is imported by Wine's own user32, which the program imports, so
-# Wine resolves it at process start, before the program's first instruction;
-# and Wine 8 resolves shell32's delay-loaded ole32 (and through it combase and
-# rpcrt4) from its default search path, program folder first, whatever
-# SetDefaultDllDirectories said.
-case_dlls_planted_beside_the_program_are_never_loaded() {
-    local folder="$DRIVE_C/planted-e2e" names="shell32 shfolder shlwapi shcore" product
-    local overrides="$WINEDLLOVERRIDES;${names// /,},version=n,b"
-    rm -rf "$folder" && mkdir -p "$folder"
-    cp "$PRODUCT" "$WIN_BUILD/load_probe.exe" "$folder/"
-    product="$folder/$(basename "$PRODUCT")"
-    plant "$folder" $names
+# plants up.
+case_dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded() {
+    local folder="$DRIVE_C/planted-e2e" current="$DRIVE_C/planted-cwd-e2e"
+    local product="$DRIVE_C/planted-e2e/$(basename "$PRODUCT")" product51="$DRIVE_C/planted-e2e/pmx-reported-51.exe"
+    local roaming="$DRIVE_C/users/$WINE_USER/AppData/Roaming/Qel"
+    local names name overrides static
+    rm -rf "$folder" "$current" && mkdir -p "$folder" "$current"
+    cp "$PRODUCT" "$WIN_BUILD/load_probe.exe" "$folder/" && cp "$PRODUCT" "$product51"
+
+    static=$(dlls_loaded_by "$product" "$(printf 'P%.0s' $(seq 1100))" | paste -sd ' ')
+    expect_eq "DLLs loaded for the static imports" "$STATIC_IMPORT_DLLS" "$static"
+    names=$({ dlls_loaded_by "$product" "/s"; dlls_loaded_by "$product51" "/s"; } | sort -u |
+        grep -vxF -f <(tr ' ' '\n' <<<"$STATIC_IMPORT_DLLS"))
+    echo "planted under: $(paste -sd ' ' <<<"$names")"
+    grep -qx shell32.dll <<<"$names" || fail "the traces miss shell32.dll: [$names]"
+    for name in $names; do
+        cp "$WIN_BUILD/planted.dll" "$folder/$name" && cp "$WIN_BUILD/planted.dll" "$current/$name"
+    done
+    overrides="$WINEDLLOVERRIDES;$(sed 's/\.dll$//' <<<"$names" | paste -sd ,)=n,b"
 
     run_installer "$folder/load_probe.exe" "plain" WINEDLLOVERRIDES="$overrides"
-    case " $(loaded_plants "$folder")" in
-    *" shlwapi "*) ;;
-    *) fail "control: the plain load picked up no plant: [$(loaded_plants "$folder")]" ;;
-    esac
+    [ -n "$(loaded_plants "$folder")" ] || fail "control: the plain load picked up no plant"
+    echo "control: the plain load picked up $(loaded_plants "$folder")"
     rm -f "$folder"/*.loaded
-
-    rm -f "$STAGED_PACKAGE"
-    run_installer "$product" "/s" WINEDLLOVERRIDES="$overrides"
-    expect_eq "exit code" 0 "$EXIT"
-    expect_eq "engine command" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
-    [ -e "$STAGED_PACKAGE" ] || fail "the package was not staged in LocalLow"
-    expect_eq "plants loaded by the program" "" "$(loaded_plants "$folder")"
-    rm -f "$folder"/*.loaded
-
-    plant "$folder" version
-    run_installer "$folder/load_probe.exe" "plain" WINEDLLOVERRIDES="$overrides"
-    case " $(loaded_plants "$folder")" in
-    *" version "*) ;;
-    *) fail "control: the plain load did not pick up version.dll: [$(loaded_plants "$folder")]" ;;
-    esac
-    rm -f "$folder"/*.loaded
-    # Each mend on its own: the altered search of our loaders (as where
-    # SetDefaultDllDirectories does not exist), then the whole hardening.
-    local mode
+    # Each mend on its own. The altered search of our loaders alone (as where
+    # SetDefaultDllDirectories does not exist) keeps shell32's imports in the
+    # system folder, but not imm32, which Wine's user32 loads by bare name as
+    # it attaches; the whole hardening stops that too. (Where Windows lacks
+    # SetDefaultDllDirectories, imm32 is a known DLL.)
+    local mode expected
     for mode in loaders mended; do
+        expected=""
+        [ $mode = loaders ] && expected="imm32 "
         run_installer "$folder/load_probe.exe" "$mode" WINEDLLOVERRIDES="$overrides"
         expect_eq "probe exit code ($mode)" 0 "$EXIT"
-        expect_eq "plants loaded ($mode)" "" "$(loaded_plants "$folder")"
+        expect_eq "plants loaded ($mode)" "$expected" "$(loaded_plants "$folder")"
         rm -f "$folder"/*.loaded
     done
-    rm -rf "$folder"
+
+    expect_planted_run_clean "6.x" "$product" "$folder" "$current" "$overrides" "$STAGED_PACKAGE" "$WIN_PACKAGE"
+    # On 5.1 the same chain lies under the roaming application data folder.
+    expect_planted_run_clean "5.1" "$product51" "$folder" "$current" "$overrides" \
+        "${STAGED_PACKAGE/\/LocalLow\//\/Roaming\/}" "${WIN_PACKAGE/\\LocalLow\\/\\Roaming\\}"
+    rm -rf "$folder" "$current" "$roaming"
+}
+
+# user32 disabled for a copy of the program (the test bed's AppDefaults for
+# pmx-without-user32.exe): no box can be shown, and each exit code stays.
+# Without user32 Wine cannot load shell32 either, so the lookup falls back to
+# the profile folder, where the package's path is blocked.
+case_without_user32_no_box_is_shown_and_the_exit_codes_stay() {
+    local folder="$DRIVE_C/no-user32-e2e" msi="$DRIVE_C/windows/system32/msi.dll"
+    local blocked="${STAGED_PACKAGE/\/AppData\/LocalLow\//\/}" # the same chain under the profile
+    rm -rf "$folder" && mkdir -p "$folder"
+    cp "$PRODUCT" "$folder/pmx-without-user32.exe"
+
+    cp "$msi" "$msi.saved" && cp "$WIN_BUILD/msi-2.0.2599.65535.dll" "$msi"
+    run_installer "$folder/pmx-without-user32.exe" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
+    mv "$msi.saved" "$msi"
+    expect_eq "exit code of the engine gate" "$((0xFFFFFFFE))" "$EXIT"
+    expect_eq "boxes of the engine gate" "" "$BOXES"
+
+    mkdir -p "$blocked" # a folder where the package file goes
+    run_installer "$folder/pmx-without-user32.exe" "/s"
+    expect_eq "exit code of a failed write" 5 "$EXIT"
+    expect_eq "boxes of a failed write" "" "$BOXES"
+    expect_eq "engine calls" "" "$CALL"
+    rm -rf "$folder" "$DRIVE_C/users/$WINE_USER/Qel"
 }
 
 # The shell hands back a folder that is not fit to stage under (a relative

@@ -90,6 +90,18 @@ ENV
     try "the 5.1 setting" wine reg add 'HKCU\Software\Wine\AppDefaults\windows_tests51.exe' \
         /v Version /t REG_SZ /d winxp /f || return 1
 
+    # Copies of the installer under these names run as on 5.1 (the shell
+    # lookup through shfolder) and without user32 (no box can be shown).
+    try "the installer's 5.1 setting" wine reg add 'HKCU\Software\Wine\AppDefaults\pmx-reported-51.exe' \
+        /v Version /t REG_SZ /d winxp /f || return 1
+    try "the installer without user32" wine reg add \
+        'HKCU\Software\Wine\AppDefaults\pmx-without-user32.exe\DllOverrides' /v user32 /t REG_SZ /d '' /f ||
+        return 1
+    # A program that crashes ends at once instead of waiting on Wine's crash
+    # dialog, which nobody closes.
+    try "no crash dialog" wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f ||
+        return 1
+
     # A recording stand-in for the engine, found through InstallerLocation.
     local drive_c="$WINEPREFIX/drive_c"
     mkdir -p "$drive_c/fakeengine"
