@@ -26,19 +26,19 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-add_library(watch STATIC tools/watch.cpp)
+add_library(watch STATIC tests/tools/watch.cpp)
 target_include_directories(watch PUBLIC ${CMAKE_SOURCE_DIR})
 
-add_executable(runner tools/runner.cpp)
+add_executable(runner tests/tools/runner.cpp)
 target_link_libraries(runner PRIVATE watch)
 target_link_options(runner PRIVATE -static -municode)
 
 # The bootstrap's side of the cabinet event, for runs of the kit without it.
-add_executable(event_gate tools/event_gate.cpp)
+add_executable(event_gate tests/tools/event_gate.cpp)
 target_include_directories(event_gate PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(event_gate PRIVATE -static)
 
-add_executable(fake_msiexec WIN32 tools/fake_msiexec.cpp)
+add_executable(fake_msiexec WIN32 tests/tools/fake_msiexec.cpp)
 target_link_libraries(fake_msiexec PRIVATE bootstrap) # RunAndWait, for the pass-through
 target_link_options(fake_msiexec PRIVATE -static)
 set_target_properties(fake_msiexec PROPERTIES OUTPUT_NAME msiexec)
@@ -48,7 +48,7 @@ foreach(version 2.0.2599.65535 2.0.2600.0 3.1.4000.0 1.20.0.0)
     string(REPLACE "." "," rc_version "${version}")
     set(target "msi_${version}")
     string(REPLACE "." "_" target "${target}")
-    add_library(${target} SHARED tools/version_stub.c tools/version_stub.rc)
+    add_library(${target} SHARED tests/tools/version_stub.c tests/tools/version_stub.rc)
     target_compile_definitions(${target} PRIVATE STUB_VERSION=${rc_version})
     set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "msi-${version}")
     target_link_options(${target} PRIVATE -static -s)
@@ -58,16 +58,16 @@ endforeach()
 # marker file when loaded. The stand-ins for kernel32 of the hardening tests,
 # with and without SetDefaultDllDirectories. A probe that loads shell32 the
 # way the program did before and after hardening.
-add_library(planted SHARED tools/planted_dll.c)
+add_library(planted SHARED tests/tools/planted_dll.c)
 set_target_properties(planted PROPERTIES PREFIX "")
 target_link_options(planted PRIVATE -static -s)
 foreach(variant full plain)
-    add_library(standin_${variant} SHARED tools/kernel_standin.c)
+    add_library(standin_${variant} SHARED tests/tools/kernel_standin.c)
     set_target_properties(standin_${variant} PROPERTIES PREFIX "" OUTPUT_NAME "standin-${variant}")
     target_link_options(standin_${variant} PRIVATE -static -s)
 endforeach()
 target_compile_definitions(standin_full PRIVATE WITH_DEFAULT_DIRECTORIES)
-add_executable(load_probe tools/load_probe.cpp)
+add_executable(load_probe tests/tools/load_probe.cpp)
 target_link_libraries(load_probe PRIVATE bootstrap)
 target_link_options(load_probe PRIVATE -static -s)
 

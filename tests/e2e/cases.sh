@@ -244,7 +244,7 @@ case_engine_that_exits_at_once_leaves_every_cabinet_whole() {
 }
 
 # After the engine run: the reinstall request and the silent follow-ups. The
-# stand-in plays the installed package (see tools/fake_msiexec.cpp). Each
+# stand-in plays the installed package (see tests/tools/fake_msiexec.cpp). Each
 # case starts and ends without the vendor key and the kit home.
 VENDOR_KEY='HKLM\Software\Tovimark'
 KIT_HOME_WIN='C:\Orva Kit Home'

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/watch.h"
+#include "tests/tools/watch.h"
 
 enum { RESOURCE_20000 = 201, RESOURCE_8192 = 202, RESOURCE_EMPTY = 203 };
 #define TEST_RESOURCE_TYPE "TEST_BYTES"

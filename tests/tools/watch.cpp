@@ -1,4 +1,4 @@
-#include "tools/watch.h"
+#include "tests/tools/watch.h"
 
 #include <wchar.h>
 

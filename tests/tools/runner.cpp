@@ -14,7 +14,7 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "tools/watch.h"
+#include "tests/tools/watch.h"
 
 static void Print(const char *text)
 {
