@@ -47,32 +47,22 @@ build() {
         "$root/tools/build-installer.sh" "$root" "$bench/kit-large" "$bench/kit-large.exe" >>"$log"
 }
 
-# The prefix and its server live only for this run.
+# The prefix and its server live only for this run (tests/wine/prefix.sh).
+. "$root/tests/wine/prefix.sh"
 prefix=""
-finish() {
-    if [ -n "$prefix" ]; then
-        WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
-        rm -rf "$prefix"
-    fi
-}
-trap finish EXIT
-trap 'exit 130' INT TERM # through the EXIT trap, so that the server is stopped
+finish() { prefix_finish; unset WINEPREFIX; }
 
 make_prefix() {
     step "Wine prefix"
-    prefix=$(mktemp -d /tmp/orva-bench.XXXXXX)
-    export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY # nothing here needs a screen; a box would return at once
-    wine wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
-    wineserver -p </dev/null >/dev/null 2>&1
+    prefix_throwaway orva-bench
+    prefix=$WINEPREFIX
+    prefix_start
     drive_c="$prefix/drive_c"
-    mkdir -p "$drive_c/benchengine" "$drive_c/bench/stamps" "$drive_c/bench/copies"
-    cp "$bench/tools/msiexec.exe" "$drive_c/benchengine/msiexec.exe"
-    wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
-        /t REG_SZ /d 'C:\benchengine' /f </dev/null >/dev/null 2>&1
+    mkdir -p "$drive_c/bench/stamps" "$drive_c/bench/copies"
+    prefix_engine benchengine "$bench/tools/msiexec.exe" >/dev/null 2>&1
     local user
-    user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
+    user=$(prefix_user)
     kit_dir="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/$PROFILE_KIT_FOLDER"
     peer_dir="$drive_c/users/$user/AppData/Local/BenchPeer"
 }

@@ -18,28 +18,14 @@ cmake -S "$root" -B "$demo/tools" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-
     -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=ON >/dev/null
 cmake --build "$demo/tools" --target runner fake_msiexec >/dev/null
 
-export WINEPREFIX
-WINEPREFIX=$(mktemp -d /tmp/orva-demo.XXXXXX)
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-finish() {
-    wineserver -k >/dev/null 2>&1 || true
-    if [ "${KEEP:-0}" = 1 ]; then
-        echo "prefix kept: $WINEPREFIX"
-    else
-        rm -rf "$WINEPREFIX"
-    fi
-}
-trap finish EXIT
+. "$root/tests/wine/prefix.sh"
+PREFIX_KEEP=${KEEP:-0}
+prefix_throwaway orva-demo
 
 echo "== preparing a Wine prefix in $WINEPREFIX"
-wine wineboot -i >/dev/null 2>&1
-wineserver -w
-wineserver -p >/dev/null 2>&1
+prefix_start
 drive_c="$WINEPREFIX/drive_c"
-mkdir -p "$drive_c/recorder"
-cp "$demo/tools/msiexec.exe" "$drive_c/recorder/msiexec.exe"
-wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
-    /t REG_SZ /d 'C:\recorder' /f >/dev/null 2>&1
+prefix_engine recorder "$demo/tools/msiexec.exe" >/dev/null 2>&1
 
 echo "== running: $PROFILE_INSTALLER_NAME.exe /s"
 report=$(RUNNER_TAIL="/s" FAKE_MSIEXEC_PASSTHROUGH=1 \
@@ -47,7 +33,7 @@ report=$(RUNNER_TAIL="/s" FAKE_MSIEXEC_PASSTHROUGH=1 \
 code=$(sed -n 's/^exit: \([0-9]*\) \(0x[0-9A-F]*\)/\1 (\2)/p' <<<"$report")
 sed -n 's/^box: /message box: /p' <<<"$report"
 
-user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
+user=$(prefix_user)
 kit="$drive_c/users/$user/AppData/LocalLow/Qel/Orva/$PROFILE_KIT_FOLDER"
 echo
 echo "staged files (C:\\users\\$user\\AppData\\LocalLow\\Qel\\Orva\\$PROFILE_KIT_FOLDER):"

@@ -1,6 +1,7 @@
 #!/bin/bash
-# The Wine test bed of one test run: a throwaway prefix, one persistent
-# wineserver, one Xvfb display and private locales, all under <state dir>.
+# The Wine test bed of one test run: a throwaway prefix with one persistent
+# wineserver (made as prefix.sh makes every prefix), one Xvfb display and
+# private locales, all under <state dir>.
 #   fixture.sh setup <state dir> <windows build dir>
 #   fixture.sh cleanup <state dir>
 # setup writes <state dir>/env, which run.sh reads. cleanup stops only what
@@ -8,10 +9,11 @@
 set -uo pipefail
 action=${1:?usage: fixture.sh setup|cleanup <state dir> [<windows build dir>]}
 state=${2:?state dir}
+. "$(dirname "$0")/prefix.sh"
 
 cleanup() {
     if [ -f "$state/env" ]; then
-        (. "$state/env" && wineserver -k) >/dev/null 2>&1
+        (. "$state/env" && prefix_stop) >/dev/null 2>&1
     fi
     if [ -f "$state/xvfb.pid" ]; then
         kill "$(cat "$state/xvfb.pid")" >/dev/null 2>&1
@@ -60,7 +62,7 @@ try() { # <what> <command...>
 
 boot_prefix() {
     # Wine takes the user's language from LANG; the tests choose it per run.
-    env LANG="$WINE_LANG" wine wineboot -i && wineserver -w
+    LANG="$WINE_LANG" prefix_boot
 }
 
 setup() {
@@ -69,10 +71,11 @@ setup() {
     mkdir -p "$state"
     make_locales "$state/locales" || return 1
     try "starting Xvfb" start_xvfb || return 1
+    prefix_environment "$state/prefix"
     cat >"$state/env" <<ENV
-export WINEPREFIX='$state/prefix'
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES='mscoree,mshtml='
+export WINEPREFIX='$WINEPREFIX'
+export WINEDEBUG='$WINEDEBUG'
+export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
 export DISPLAY=':$(cat "$state/display")'
 export LOCPATH='$state/locales'
 export WINE_LANG=en_US.UTF-8
@@ -80,7 +83,8 @@ unset LC_ALL LC_MESSAGES LANGUAGE
 ENV
     . "$state/env"
     try "making the prefix" boot_prefix || return 1
-    try "starting the wineserver" wineserver -p || return 1
+    try "starting the wineserver" prefix_serve || return 1
+    try "no crash dialog" prefix_unattended || return 1
 
     # The Windows tests run again under a second name that the prefix
     # reports as version 5.2.
@@ -97,20 +101,12 @@ ENV
     try "the installer without user32" wine reg add \
         'HKCU\Software\Wine\AppDefaults\pmx-without-user32.exe\DllOverrides' /v user32 /t REG_SZ /d '' /f ||
         return 1
-    # A program that crashes ends at once instead of waiting on Wine's crash
-    # dialog, which nobody closes.
-    try "no crash dialog" wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f ||
-        return 1
 
     # A recording stand-in for the engine, found through InstallerLocation.
-    local drive_c="$WINEPREFIX/drive_c"
-    mkdir -p "$drive_c/fakeengine"
-    cp "$build/msiexec.exe" "$drive_c/fakeengine/msiexec.exe" || return 1
-    try "setting InstallerLocation" wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' \
-        /v InstallerLocation /t REG_SZ /d 'C:\fakeengine' /f || return 1
+    try "setting InstallerLocation" prefix_engine fakeengine "$build/msiexec.exe" || return 1
 
     local user
-    user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
+    user=$(prefix_user)
     cat >>"$state/env" <<ENV
 export WINE_USER='$user'
 export WIN_BUILD='$build'

@@ -1,0 +1,84 @@
+# The one way this project makes a Wine prefix, sourced by the test bed
+# (tests/wine/fixture.sh), the demo (tools/demo.sh) and the bench
+# (bench/bench.sh). A prefix lives only for one run: it is made, served by
+# one persistent wineserver, and stopped with `wineserver -k` under the same
+# WINEPREFIX at the end.
+#   prefix_environment <dir>   exports WINEPREFIX=<dir> and the settings every
+#                              Wine process of a run needs
+#   prefix_boot                makes the prefix and waits until it is written
+#   prefix_serve               starts the run's persistent wineserver
+#   prefix_unattended          the settings for runs nobody watches (after
+#                              prefix_serve)
+#   prefix_stop                stops the server (nothing when no prefix is set)
+#   prefix_engine <folder> <msiexec.exe>
+#                              the engine the product finds through
+#                              InstallerLocation: C:\<folder>\msiexec.exe
+#   prefix_user                the name of the prefix's user
+#   prefix_throwaway <name>    for a script that owns its prefix: the
+#                              environment of a fresh /tmp/<name>.XXXXXX,
+#                              stopped and removed when the script ends (also
+#                              on INT and TERM); PREFIX_KEEP=1 keeps the
+#                              folder and prints where it is
+#   prefix_start               prefix_boot, prefix_serve, prefix_unattended,
+#                              quietly
+
+prefix_environment() { # <dir>
+    export WINEPREFIX=$1
+    export WINEDEBUG=-all
+    # No .NET or HTML engine: wineboot would ask to download them.
+    export WINEDLLOVERRIDES='mscoree,mshtml='
+}
+
+prefix_boot() {
+    wine wineboot -i </dev/null && wineserver -w
+}
+
+prefix_serve() {
+    wineserver -p </dev/null
+}
+
+# With the server running (a Wine process started before it would keep its
+# own server alive, and `wineserver -p` would find it there).
+prefix_unattended() {
+    # A program that crashes ends at once instead of waiting on Wine's crash
+    # dialog, which nobody closes.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null
+}
+
+prefix_stop() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+}
+
+prefix_engine() { # <folder under C:\> <msiexec.exe>
+    mkdir -p "$WINEPREFIX/drive_c/$1" && cp "$2" "$WINEPREFIX/drive_c/$1/msiexec.exe" &&
+        wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
+            /t REG_SZ /d "C:\\$1" /f </dev/null
+}
+
+prefix_user() {
+    ls "$WINEPREFIX/drive_c/users" | grep -vx Public | head -n 1
+}
+
+prefix_finish() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    prefix_stop
+    if [ "${PREFIX_KEEP:-0}" = 1 ]; then
+        echo "prefix kept: $WINEPREFIX"
+    else
+        rm -rf "$WINEPREFIX"
+    fi
+}
+
+prefix_throwaway() { # <name>
+    local dir
+    dir=$(mktemp -d "/tmp/$1.XXXXXX") || return 1
+    prefix_environment "$dir"
+    trap prefix_finish EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM # through the EXIT trap, so that the server is stopped
+}
+
+prefix_start() {
+    prefix_boot >/dev/null 2>&1 && prefix_serve >/dev/null 2>&1 && prefix_unattended >/dev/null 2>&1
+}
