@@ -165,19 +165,22 @@ endfunction()
 
 # Windows-level GoogleTest cases, one CTest test each, listed from the sources.
 # The OnVersion52 suite runs in the copy of the program that the prefix
-# reports as version 5.2. EngineGate reads the system's msi.dll, which an
-# end-to-end case replaces for a while. CabinetWriter writes into the kit
-# folder and uses the cabinet event, and VendorKey the vendor and kit keys
-# under HKLM, as the end-to-end cases do.
-set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 OnVersion51 EngineGate CabinetWriter VendorKey)
-# DiagnosticLogInTempFolder uses the user's temporary folder, which an
-# end-to-end case checks; the InSystemDirectory suites place DLLs in system32.
-list(APPEND SHARED_STATE_SUITES DiagnosticLogInTempFolder SystemLoaderInSystemDirectory HardeningInSystemDirectory)
-# StagingFolder plants links in the prefix's kit folder.
-list(APPEND SHARED_STATE_SUITES StagingFolder)
-foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
-               tests/win/probes_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+# reports as version 5.2, OnVersion51 in the one it reports as 5.1.
+# A suite whose tests change state that the whole prefix shares says so in
+# its source, in a line "// Prefix lock: <Suite> (<what it shares>)": its
+# tests hold the lock.
+set(WINDOWS_TEST_SOURCES tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
+    tests/win/probes_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${WINDOWS_TEST_SOURCES})
+set(SHARED_STATE_SUITES "")
+foreach(source ${WINDOWS_TEST_SOURCES})
+    file(STRINGS ${source} lines REGEX "^// Prefix lock: [A-Za-z0-9_]+")
+    foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^// Prefix lock: ([A-Za-z0-9_]+).*" "\\1" suite "${line}")
+        list(APPEND SHARED_STATE_SUITES ${suite})
+    endforeach()
+endforeach()
+foreach(source ${WINDOWS_TEST_SOURCES})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)
         string(REGEX REPLACE "^TEST(_F)?\\(([A-Za-z0-9_]+), *([A-Za-z0-9_]+)\\).*" "\\2.\\3" test "${line}")

@@ -230,6 +230,7 @@ TEST(StagingLink, RealFoldersPass)
 
 // A hard link planted at the package's path, to a file outside the kit
 // folder: the link is replaced, the file it led to keeps its bytes.
+// Prefix lock: StagingFolder (links planted in the prefix's kit folder)
 TEST(StagingFolder, HardLinkAtThePackagePathIsReplacedNotWrittenThrough)
 {
     char path[MAX_PATH];

@@ -88,6 +88,7 @@ TEST(SystemLoader, LoadsFromTheSystemDirectoryAndLogsNothing)
     EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
 }
 
+// Prefix lock: SystemLoaderInSystemDirectory (DLLs placed in system32)
 TEST(SystemLoaderInSystemDirectory, PathOf259CharactersLoadsOneMoreLogsAndLoadsNothing)
 {
     std::string folder = MakeTempFolder("load");
@@ -160,6 +161,7 @@ TEST(Hardening, KernelThatDoesNotLoadLeavesTwoRecords)
     EXPECT_GT(messages[1].size(), second.size());
 }
 
+// Prefix lock: HardeningInSystemDirectory (DLLs placed in system32)
 TEST(HardeningInSystemDirectory, SetDllDirectoryThatFailsIsLoggedAndDefaultsAreLeftAlone)
 {
     std::string folder = MakeTempFolder("harden");
