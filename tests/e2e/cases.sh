@@ -52,46 +52,107 @@ CASES
     expect_eq "/lang=1033 under ja_JP" "$(engine_command '  WRAPPER=1')" "$CALL"
 }
 
+# Files written since <marker>, outside the kit folder and the stand-in's
+# folder. The Windows tests that run meanwhile write in scratch folders of
+# their own (Temp\wt-*), which are not this test's business.
+written_outside() { # <marker>
+    find "$DRIVE_C" -newer "$1" -type f \
+        ! -path "$KIT_DIR/*" ! -path "$DRIVE_C/fakeengine/*" ! -path "$DRIVE_C/Orva Kit Home/*" \
+        ! -path "$DRIVE_C/users/$WINE_USER/Temp/wt-*" 2>/dev/null
+}
+
+# watch_outside, then after the run expect_nothing_written_outside: the run
+# wrote nothing outside the kit folder and the stand-in's records.
+watch_outside() {
+    OUTSIDE_MARKER=$(mktemp)
+    undo_later rm -f "$OUTSIDE_MARKER"
+    sleep 0.01 # what the run writes is newer than the marker
+}
+
+expect_nothing_written_outside() { # [<label>]
+    expect_eq "${1:+$1: }written outside the kit folder" "" "$(written_outside "$OUTSIDE_MARKER")"
+}
+
+# Every engine exit code, exception codes too, is the installer's; the
+# engine runs once.
 case_engine_exit_code_is_passed_on() {
     local code
     for code in 1 1602 1603 3010 65536 2147483648 4294967294 3221225477; do
+        watch_outside
         run_installer "$PRODUCT" "/s" FAKE_MSIEXEC_EXIT="$code"
         expect_eq "exit code $(hex "$code")" "$code" "$EXIT"
+        expect_eq "engine runs for $(hex "$code")" 1 "$(grep -c . <<<"$CALL")"
+        expect_nothing_written_outside "$(hex "$code")"
     done
 }
 
 case_absent_package_exits_1_without_engine() {
     rm -f "$STAGED_PACKAGE"
+    watch_outside
     run_installer "$EMPTY_PRODUCT" "/s"
     expect_eq "exit code" 1 "$EXIT"
     expect_eq "engine calls" "" "$CALL"
     [ ! -e "$STAGED_PACKAGE" ] || fail "a package file was written"
+    expect_nothing_written_outside
 }
 
 set_engine_location() {
     wine reg add "$INSTALLER_KEY" /v InstallerLocation /t REG_SZ /d "$1" /f >/dev/null 2>&1
 }
 
+# InstallerLocation for this case only: <location>, or none at all.
+engine_location_for_the_case() { # [<location>]
+    undo_later set_engine_location 'C:\fakeengine'
+    if [ $# -eq 0 ]; then
+        wine reg delete "$INSTALLER_KEY" /v InstallerLocation /f >/dev/null 2>&1
+    else
+        set_engine_location "$1"
+    fi
+}
+
 case_missing_engine_location_exits_minus_3() {
-    wine reg delete "$INSTALLER_KEY" /v InstallerLocation /f >/dev/null 2>&1
+    engine_location_for_the_case
+    watch_outside
     run_installer "$PRODUCT" "/s"
-    set_engine_location 'C:\fakeengine'
+    undo_now set_engine_location 'C:\fakeengine'
     expect_eq "exit code" "$((0xFFFFFFFD))" "$EXIT"
     expect_eq "engine calls" "" "$CALL"
+    expect_nothing_written_outside
 }
 
 case_engine_that_does_not_start_exits_1() {
-    set_engine_location 'C:\no-engine-here'
-    run_installer "$PRODUCT" "/s"
-    set_engine_location 'C:\fakeengine'
-    expect_eq "exit code" 1 "$EXIT"
-    [ -e "$STAGED_PACKAGE" ] || fail "the package should be staged before the engine is run"
+    local location
+    for location in 'C:\no-engine-here' 'C:\no engine here'; do
+        rm -f "$STAGED_PACKAGE"
+        engine_location_for_the_case "$location"
+        watch_outside
+        run_installer "$PRODUCT" "/s"
+        undo_now set_engine_location 'C:\fakeengine'
+        expect_eq "exit code for [$location]" 1 "$EXIT"
+        expect_eq "engine calls for [$location]" "" "$CALL"
+        [ -e "$STAGED_PACKAGE" ] || fail "the package should be staged before the engine is run ($location)"
+        expect_nothing_written_outside "$location"
+    done
+}
+
+# The system's <name.dll> replaced by <stand-in> for this case only. A copy
+# saved by a run that was cut short is put back first.
+swap_system_dll_for_the_case() { # <name.dll> <stand-in>
+    local dll="$DRIVE_C/windows/system32/$1"
+    restore_system_dll "$1"
+    cp "$dll" "$dll.saved" || return 1
+    undo_later restore_system_dll "$1"
+    cp "$2" "$dll"
+}
+
+restore_system_dll() { # <name.dll>
+    local dll="$DRIVE_C/windows/system32/$1"
+    [ ! -f "$dll.saved" ] || mv "$dll.saved" "$dll"
 }
 
 case_old_engine_is_refused_with_message_4() {
-    local msi="$DRIVE_C/windows/system32/msi.dll"
     rm -f "$STAGED_PACKAGE"
-    cp "$msi" "$msi.saved" && cp "$WIN_BUILD/msi-2.0.2599.65535.dll" "$msi"
+    swap_system_dll_for_the_case msi.dll "$WIN_BUILD/msi-2.0.2599.65535.dll"
     # Without the override Wine answers version queries on system32\msi.dll
     # from its built-in engine, whatever file lies there.
     run_installer "$PRODUCT" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
@@ -109,29 +170,31 @@ case_old_engine_is_refused_with_message_4() {
     run_installer "$PRODUCT" "$(printf 'P%.0s' $(seq 1100))" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
     expect_eq "exit code for overlong options" 1639 "$EXIT"
     expect_eq "boxes for overlong options" "" "$BOXES"
-    mv "$msi.saved" "$msi"
+    undo_now restore_system_dll msi.dll
 }
 
 case_engine_gate_fails_without_version_functions() {
-    local version="$DRIVE_C/windows/system32/version.dll"
-    cp "$version" "$version.saved" && cp "$WIN_BUILD/msi-2.0.2600.0.dll" "$version" # no exports
+    swap_system_dll_for_the_case version.dll "$WIN_BUILD/msi-2.0.2600.0.dll" # no exports
     run_installer "$PRODUCT" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;version=n"
-    mv "$version.saved" "$version"
+    undo_now restore_system_dll version.dll
     expect_eq "exit code" "$((0xFFFFFFFE))" "$EXIT"
     expect_eq "engine calls" "" "$CALL"
 }
 
 case_failed_staged_write_shows_error_and_exits_with_the_code() {
     rm -f "$STAGED_PACKAGE"
+    undo_later rmdir "$STAGED_PACKAGE"
     mkdir -p "$STAGED_PACKAGE" # a folder where the package file goes
+    watch_outside
     run_installer "$PRODUCT" "/s"
-    rmdir "$STAGED_PACKAGE"
+    undo_now rmdir "$STAGED_PACKAGE"
     expect_eq "exit code" 5 "$EXIT"
     case $BOXES in
     "Error | Installer : Wrapper.CreateFile  failed with error 5: "?*) ;;
     *) fail "error box: [$BOXES]" ;;
     esac
     expect_eq "engine calls" "" "$CALL"
+    expect_nothing_written_outside
 }
 
 case_overlong_options_exit_1639() {
@@ -155,6 +218,8 @@ case_overlong_options_exit_1639() {
 
 case_real_engine_installs_the_sample_package() {
     local home
+    undo_later uninstall '{3C1E8A52-7D04-4B6F-8E21-9A5B0C4D4217}' # the runtime
+    undo_later uninstall "$WIN_PACKAGE"
     run_installer "$PRODUCT" "/s" FAKE_MSIEXEC_PASSTHROUGH=1
     expect_eq "exit code" 0 "$EXIT"
     # The follow-ups come after it (see kit_cases.sh).
@@ -167,8 +232,8 @@ case_real_engine_installs_the_sample_package() {
     *) fail "OrvaHome not registered: [$home]" ;;
     esac
     # Leave the prefix as it was for the other tests.
-    wine msiexec /x "$WIN_PACKAGE" /qn >/dev/null 2>&1
-    wine msiexec /x '{3C1E8A52-7D04-4B6F-8E21-9A5B0C4D4217}' /qn >/dev/null 2>&1 # the runtime
+    undo_now uninstall "$WIN_PACKAGE"
+    undo_now uninstall '{3C1E8A52-7D04-4B6F-8E21-9A5B0C4D4217}'
 }
 
 # The stand-in waits on the event as the package does and checks every
@@ -208,6 +273,7 @@ case_absent_seventh_cabinet_is_skipped_and_the_event_still_set() {
 case_blocked_cabinet_ends_the_process_with_5_and_no_event() {
     local payload="$CABINET_PAYLOADS/all"
     remove_staged_cabinets
+    undo_later rmdir "$KIT_DIR/sj420170.cab"
     mkdir -p "$KIT_DIR/sj420170.cab"
     run_installer "$CABS_PRODUCT" "/s" FAKE_MSIEXEC_WAIT_CABINETS=3000 \
         FAKE_MSIEXEC_EXPECT_DIR="$(winepath -w "$payload")"
@@ -217,7 +283,7 @@ case_blocked_cabinet_ends_the_process_with_5_and_no_event() {
     *) fail "error box: [$BOXES]" ;;
     esac
     wait_for_report
-    rmdir "$KIT_DIR/sj420170.cab"
+    undo_now rmdir "$KIT_DIR/sj420170.cab"
     expect_eq "what the package saw" "event: not set after 3000 ms
 sd420170.cab: ok
 ss420170.cab: ok
@@ -251,7 +317,9 @@ KIT_HOME_WIN='C:\Orva Kit Home'
 KIT_HOME="$DRIVE_C/Orva Kit Home"
 KIT_FILES='hux.msi,orvadb.msi,hux1041.MST,hux2052.MST'
 
+# Also when the case ends, however it ends.
 clear_installed_state() {
+    undo_later clear_installed_state
     wine reg delete "$VENDOR_KEY" /f >/dev/null 2>&1
     rm -rf "$KIT_HOME"
 }
@@ -295,7 +363,7 @@ case_reinstall_request_reruns_the_main_command() {
         expect_eq "InstallStatus after the rerun ($form)" '<none>' "$(install_status)"
         vendor_key_exists && fail "the emptied vendor key stayed ($form)"
     done
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 # Texts of 512 bytes and more fill the status buffer: never read past it.
@@ -339,7 +407,7 @@ case_a_rerun_that_asks_again_gives_no_third_run() {
     main=$(engine_command '  WRAPPER=1')
     expect_eq "engine calls" "$main"$'\n'"$main" "$CALL"
     expect_eq "InstallStatus left for the next start" reinstall "$(install_status)"
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 # The follow-up command lines per command tail: the runtime package's, then
@@ -371,7 +439,7 @@ case_silent_follow_ups_install_from_the_kit_home() {
 /s "/INSTALLDIRPUBHUX=\"C:\Program Files\rt\"" "/INSTALLDIRORVADB=\"C:\Orva DB\""|{rt} {q} INSTALLDIR="C:\Program Files\rt"|{db} INSTALLDIR="C:\Orva DB"
 /s /INSTALLDIRPUBHUX=D:\one /INSTALLDIRORVADB=D:\db1 /lang=2052 /INSTALLDIRPUBHUX=D:\two /INSTALLDIRORVADB=D:\db2 /lang=1041|{rt} TRANSFORMS="{home}\hux1041.MST" {q} INSTALLDIR=D:\two|{db} INSTALLDIR=D:\db2
 CASES
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 # Only the packages present are installed; the four files go whichever of
@@ -399,7 +467,7 @@ orvadb.msi,hux1041.MST,notes.txt||{db}
 notes.txt||
 ||
 CASES
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 case_follow_ups_need_s_and_a_registered_kit_home() {
@@ -416,7 +484,7 @@ case_follow_ups_need_s_and_a_registered_kit_home() {
     run_installer "$PRODUCT" "/s"
     expect_eq "engine calls without OrvaHome" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
     expect_eq "kit home without OrvaHome" hux.msi,hux1041.MST,hux2052.MST,orvadb.msi "$(kit_home_files)"
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 case_follow_ups_run_after_a_rerun() {
@@ -431,7 +499,7 @@ case_follow_ups_run_after_a_rerun() {
         "$CALL"
     expect_eq "InstallStatus" '<none>' "$(install_status)"
     expect_eq "kit home" "" "$(kit_home_files)"
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 # A follow-up command or kit-home path that would not fit its 1024 bytes is
@@ -455,7 +523,7 @@ case_follow_ups_that_would_not_fit_are_left_out() {
     run_installer "$PRODUCT" "/s"
     expect_eq "exit code with an overlong kit home" 0 "$EXIT"
     expect_eq "engine calls with an overlong kit home" "$(engine_command '  /qn WRAPPER=1')" "$CALL"
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 # The rerun asked for by the package starts after the worker has finished:
@@ -471,7 +539,7 @@ case_rerun_finds_the_cabinet_event_already_set() {
     wait_for_report
     expect_eq "what the rerun saw" "event at start: set
 $(whole_cabinets_report "$payload")" "$(sed -n '/^done$/,$p' <<<"$REPORT_TEXT" | sed 1d)"
-    clear_installed_state
+    undo_now clear_installed_state
 }
 
 case_normal_run_writes_no_log() {
@@ -586,14 +654,15 @@ case_dlls_planted_beside_the_program_or_in_the_current_folder_are_never_loaded()
 # Without user32 Wine cannot load shell32 either, so the lookup falls back to
 # the profile folder, where the package's path is blocked.
 case_without_user32_no_box_is_shown_and_the_exit_codes_stay() {
-    local folder="$DRIVE_C/no-user32-e2e" msi="$DRIVE_C/windows/system32/msi.dll"
+    local folder="$DRIVE_C/no-user32-e2e"
     local blocked="${STAGED_PACKAGE/\/AppData\/LocalLow\//\/}" # the same chain under the profile
+    undo_later rm -rf "$folder" "$DRIVE_C/users/$WINE_USER/Qel"
     rm -rf "$folder" && mkdir -p "$folder"
     cp "$PRODUCT" "$folder/pmx-without-user32.exe"
 
-    cp "$msi" "$msi.saved" && cp "$WIN_BUILD/msi-2.0.2599.65535.dll" "$msi"
+    swap_system_dll_for_the_case msi.dll "$WIN_BUILD/msi-2.0.2599.65535.dll"
     run_installer "$folder/pmx-without-user32.exe" "/s" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msi=n"
-    mv "$msi.saved" "$msi"
+    undo_now restore_system_dll msi.dll
     expect_eq "exit code of the engine gate" "$((0xFFFFFFFE))" "$EXIT"
     expect_eq "boxes of the engine gate" "" "$BOXES"
 
@@ -602,7 +671,7 @@ case_without_user32_no_box_is_shown_and_the_exit_codes_stay() {
     expect_eq "exit code of a failed write" 5 "$EXIT"
     expect_eq "boxes of a failed write" "" "$BOXES"
     expect_eq "engine calls" "" "$CALL"
-    rm -rf "$folder" "$DRIVE_C/users/$WINE_USER/Qel"
+    undo_now rm -rf "$folder" "$DRIVE_C/users/$WINE_USER/Qel"
 }
 
 # The shell hands back a folder that is not fit to stage under (a relative
@@ -611,6 +680,8 @@ case_without_user32_no_box_is_shown_and_the_exit_codes_stay() {
 case_unusable_shell_folder_falls_back_to_the_profile_then_windows() {
     local folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
     local local_low='{A520A1A4-1780-4FF6-BD18-167343C5AF16}' tail='Qel\Orva\pmx4.2.0_17_x64\pmx4.2.0_17.msi'
+    undo_later rm -rf "$DRIVE_C/users/$WINE_USER/Qel" "$DRIVE_C/windows/Qel"
+    undo_later delete_registry_value "$folders" "$local_low"
     wine reg add "$folders" /v "$local_low" /t REG_EXPAND_SZ /d 'relative\LocalLow' /f >/dev/null 2>&1
     run_installer "$PRODUCT" "/s"
     expect_eq "exit code (profile)" 0 "$EXIT"
@@ -624,98 +695,99 @@ case_unusable_shell_folder_falls_back_to_the_profile_then_windows() {
     [ -f "$DRIVE_C/windows/Qel/Orva/pmx4.2.0_17_x64/pmx4.2.0_17.msi" ] ||
         fail "the package is not staged under the Windows folder"
 
-    wine reg delete "$folders" /v "$local_low" /f >/dev/null 2>&1
-    rm -rf "$DRIVE_C/users/$WINE_USER/Qel" "$DRIVE_C/windows/Qel"
+    undo_now delete_registry_value "$folders" "$local_low"
+    undo_now rm -rf "$DRIVE_C/users/$WINE_USER/Qel" "$DRIVE_C/windows/Qel"
 }
 
 # Bad inputs, one row each, with the result each must give. Every row runs
 # the installer once; besides the exit code and the number of engine runs,
 # nothing may be written outside the kit folder and the stand-in's records.
-#   label | preparation (shell) | command tail | exit code | engine runs
+# The preparation is a function below and its argument, if any. (The bad
+# inputs that a case of their own shows are not repeated here: a folder where
+# the package goes, an engine that exits with an exception code, a missing or
+# wrong InstallerLocation, no package embedded, a linked kit folder, a hard
+# link at the package's path.)
+#   label | preparation | command tail | exit code | engine runs
 BAD_INPUTS=$(cat <<'ROWS'
-options: an argument of 1022 bytes|:|{1022}|1639|0
-options: an argument of 1023 bytes|:|{1023}|1639|0
-options: /v" alone|:|/v"|0|1
-options: /lang= without digits|:|/lang= /s|0|1
-options: /lang= with a huge number|:|/lang=99999999999999999999999 /s|0|1
-options: non-ASCII bytes|:|é ü ß 日本 /s|0|1
-InstallStatus: 511 bytes without NUL|export FAKE_MSIEXEC_STATUS={status511}|/s|0|1
-InstallStatus: 512 bytes with NUL|export FAKE_MSIEXEC_STATUS={status512} FAKE_MSIEXEC_STATUS_NUL=1|/s|0|1
-InstallStatus: 4096 bytes without NUL|export FAKE_MSIEXEC_STATUS={status4096}|/s|0|1
-InstallStatus: 4096 bytes with NUL|export FAKE_MSIEXEC_STATUS={status4096} FAKE_MSIEXEC_STATUS_NUL=1|/s|0|1
-InstallStatus: REG_DWORD|wine reg add "$VENDOR_KEY" /v InstallStatus /t REG_DWORD /d 7 /f|/s|0|1
-InstallStatus: REG_MULTI_SZ of "reinstall" (a terminated string: rerun)|wine reg add "$VENDOR_KEY" /v InstallStatus /t REG_MULTI_SZ /d reinstall /f|/s|0|2
-OrvaHome: empty|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_SZ /d '' /f|/s|0|1
-OrvaHome: REG_DWORD|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_DWORD /d 1 /f|/s|0|1
-OrvaHome: 1023 bytes|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_SZ /d "C:\\{1020}" /f|/s|0|1
-OrvaHome: a missing folder|wine reg add "$KIT_KEY_E2E" /v OrvaHome /t REG_SZ /d 'C:\no such kit home' /f|/s|0|1
-TMPDIR of 300 characters|export RUNNER_ENV=TMPDIR={300}|/s|0|1
-staging: a file where the Orva folder goes|rm -rf "$ORVA_DIR"; : >"$ORVA_DIR"|/s|3|0
-staging: a folder where the package goes|mkdir -p "$STAGED_PACKAGE"|/s|5|0
-engine: exits with an exception code|export FAKE_MSIEXEC_EXIT=0xC0000005|/s|3221225477|1
-engine: InstallerLocation missing|wine reg delete "$INSTALLER_KEY" /v InstallerLocation /f|/s|4294967293|0
-engine: InstallerLocation names no engine|set_engine_location 'C:\no engine here'|/s|1|0
-resources: no package embedded|ROW_PRODUCT=$EMPTY_PRODUCT|/s|1|0
-staging: the kit folder a link to another folder|mv "$KIT_DIR" "$KIT_DIR.aside"; mkdir -p "$LINK_TARGET"; ln -s "$LINK_TARGET" "$KIT_DIR"|/s|4395|0
-staging: a hard link at the package's path|echo outside >"$OUTSIDE_FILE"; ln -f "$OUTSIDE_FILE" "$STAGED_PACKAGE"|/s|0|1
+options: an argument of 1022 bytes|nothing|{1022}|1639|0
+options: an argument of 1023 bytes|nothing|{1023}|1639|0
+options: /v" alone|nothing|/v"|0|1
+options: /lang= without digits|nothing|/lang= /s|0|1
+options: /lang= with a huge number|nothing|/lang=99999999999999999999999 /s|0|1
+options: non-ASCII bytes|nothing|é ü ß 日本 /s|0|1
+InstallStatus: 511 bytes without NUL|status_of_length 511|/s|0|1
+InstallStatus: 512 bytes with NUL|status_of_length_with_nul 512|/s|0|1
+InstallStatus: 4096 bytes without NUL|status_of_length 4096|/s|0|1
+InstallStatus: 4096 bytes with NUL|status_of_length_with_nul 4096|/s|0|1
+InstallStatus: REG_DWORD|install_status_dword|/s|0|1
+InstallStatus: REG_MULTI_SZ of "reinstall" (a terminated string: rerun)|install_status_multi_sz|/s|0|2
+OrvaHome: empty|kit_home_empty|/s|0|1
+OrvaHome: REG_DWORD|kit_home_dword|/s|0|1
+OrvaHome: 1023 bytes|kit_home_of_1023_bytes|/s|0|1
+OrvaHome: a missing folder|kit_home_missing|/s|0|1
+TMPDIR of 300 characters|tmpdir_of_300_characters|/s|0|1
+staging: a file where the Orva folder goes|file_where_the_orva_folder_goes|/s|3|0
 ROWS
 )
 
 KIT_KEY_E2E='HKLM\SOFTWARE\Tovimark\Orva Development Kit\4.2.0_17'
 ORVA_DIR=${KIT_DIR%/*}
-LINK_TARGET="$DRIVE_C/bad-input-link-target" # written through, it would show outside the kit folder
-OUTSIDE_FILE="$DRIVE_C/bad-input-outside.txt"
+BAD_INPUT_LONG=$(printf 'P%.0s' $(seq 4096))
+BAD_INPUT_STATUS="reinstall$BAD_INPUT_LONG"
 
-# Files written since <marker>, outside the kit folder and the stand-in's
-# folder. The Windows tests that run meanwhile write in scratch folders of
-# their own (Temp\wt-*), which are not this test's business.
-written_outside() { # <marker>
-    find "$DRIVE_C" -newer "$1" -type f \
-        ! -path "$KIT_DIR/*" ! -path "$DRIVE_C/fakeengine/*" ! -path "$DRIVE_C/Orva Kit Home/*" \
-        ! -path "$DRIVE_C/users/$WINE_USER/Temp/wt-*" 2>/dev/null
+# The preparations of the rows. They run in the row's own shell: what they
+# export reaches only that row's run.
+nothing() { :; }
+status_of_length() { export FAKE_MSIEXEC_STATUS="${BAD_INPUT_STATUS:0:$1}"; }
+status_of_length_with_nul() { status_of_length "$1" && export FAKE_MSIEXEC_STATUS_NUL=1; }
+install_status_dword() {
+    wine reg add "$VENDOR_KEY" /v InstallStatus /t REG_DWORD /d 7 /f
 }
+install_status_multi_sz() {
+    wine reg add "$VENDOR_KEY" /v InstallStatus /t REG_MULTI_SZ /d reinstall /f
+}
+kit_home_value() { # <reg add arguments after the value name>
+    undo_later delete_registry_key "$KIT_KEY_E2E"
+    wine reg add "$KIT_KEY_E2E" /v OrvaHome "$@" /f
+}
+kit_home_empty() { kit_home_value /t REG_SZ /d ''; }
+kit_home_dword() { kit_home_value /t REG_DWORD /d 1; }
+kit_home_of_1023_bytes() { kit_home_value /t REG_SZ /d "C:\\${BAD_INPUT_LONG:0:1020}"; }
+kit_home_missing() { kit_home_value /t REG_SZ /d 'C:\no such kit home'; }
+tmpdir_of_300_characters() { export RUNNER_ENV="TMPDIR=C:\\${BAD_INPUT_LONG:0:297}"; }
+file_where_the_orva_folder_goes() {
+    undo_later remove_file_where_the_orva_folder_goes
+    rm -rf "$ORVA_DIR" && : >"$ORVA_DIR"
+}
+remove_file_where_the_orva_folder_goes() { [ ! -f "$ORVA_DIR" ] || rm -f "$ORVA_DIR"; }
 
 case_bad_inputs_give_their_defined_results() {
-    local label prepare tail exit runs marker long status
-    long=$(printf 'P%.0s' $(seq 4096))
-    status="reinstall$long"
-    marker=$(mktemp)
+    local label prepare tail exit runs preparation row_out
+    row_out=$(mktemp)
     while IFS='|' read -r label prepare tail exit runs; do
-        tail=${tail//\{1022\}/"${long:0:1022}"}
-        tail=${tail//\{1023\}/"${long:0:1023}"}
-        prepare=${prepare//\{status511\}/"${status:0:511}"}
-        prepare=${prepare//\{status512\}/"${status:0:512}"}
-        prepare=${prepare//\{status4096\}/"${status:0:4096}"}
-        prepare=${prepare//\{1020\}/"${long:0:1020}"}
-        prepare=${prepare//\{300\}/"C:\\${long:0:297}"}
+        tail=${tail//\{1022\}/"${BAD_INPUT_LONG:0:1022}"}
+        tail=${tail//\{1023\}/"${BAD_INPUT_LONG:0:1023}"}
+        read -r -a preparation <<<"$prepare"
         clear_installed_state
         mkdir -p "$KIT_DIR"
         (
-            eval "$prepare" >/dev/null 2>&1
-            touch "$marker"
-            sleep 0.01
-            run_installer "${ROW_PRODUCT:-$PRODUCT}" "$tail"
+            "${preparation[@]}" >/dev/null 2>&1
+            watch_outside
+            run_installer "$PRODUCT" "$tail"
+            echo "outside: $(written_outside "$OUTSIDE_MARKER" | paste -sd' ')"
             echo "$EXIT|$(grep -c . <<<"$CALL")|$BOXES"
-        ) >"$marker.out" 2>&1
+        ) >"$row_out" 2>&1
         local result
-        result=$(tail -n 1 "$marker.out")
+        result=$(tail -n 1 "$row_out")
         expect_eq "$label: exit code" "$exit" "${result%%|*}"
         result=${result#*|}
         expect_eq "$label: engine runs" "$runs" "${result%%|*}"
-        expect_eq "$label: written outside the kit folder" "" "$(written_outside "$marker")"
-        [ ! -f "$OUTSIDE_FILE" ] || expect_eq "$label: the file outside" outside "$(cat "$OUTSIDE_FILE")"
+        expect_eq "$label: written outside the kit folder" "" "$(sed -n 's/^outside: //p' "$row_out")"
         # What the row left behind goes, so that the next row starts clean.
-        [ -f "$ORVA_DIR" ] && rm -f "$ORVA_DIR"
-        if [ -L "$KIT_DIR" ]; then
-            rm "$KIT_DIR" && mv "$KIT_DIR.aside" "$KIT_DIR"
-        fi
-        rm -rf "$LINK_TARGET" "$OUTSIDE_FILE"
-        set_engine_location 'C:\fakeengine'
+        undo_now
         rm -rf "$STAGED_PACKAGE"
-        wine reg delete "$KIT_KEY_E2E" /f >/dev/null 2>&1
     done <<<"$BAD_INPUTS"
-    clear_installed_state
-    rm -f "$marker" "$marker.out"
+    rm -f "$row_out"
 }
 
 # The kit folder replaced by a link to another folder (what Wine shows for a
@@ -723,12 +795,15 @@ case_bad_inputs_give_their_defined_results() {
 # through the link, and no engine runs. The real kit folder is put back.
 case_linked_kit_folder_stops_staging_with_4395() {
     local other="$DRIVE_C/link-target-e2e"
+    put_kit_folder_back
     rm -rf "$other" "$KIT_DIR.aside" && mkdir -p "$other" "$KIT_DIR"
+    undo_later rm -rf "$other"
+    undo_later put_kit_folder_back
     mv "$KIT_DIR" "$KIT_DIR.aside"
     ln -s "$other" "$KIT_DIR"
+    watch_outside
     run_installer "$PRODUCT" "/s"
-    rm "$KIT_DIR" # the link only
-    mv "$KIT_DIR.aside" "$KIT_DIR"
+    undo_now put_kit_folder_back
     expect_eq "exit code" 4395 "$EXIT"
     case $BOXES in
     "Error | Installer : Wrapper.CreateFile  failed with error 4395: "*) ;;
@@ -736,22 +811,33 @@ case_linked_kit_folder_stops_staging_with_4395() {
     esac
     expect_eq "engine calls" "" "$CALL"
     expect_eq "written through the link" "" "$(ls -A "$other")"
-    rm -rf "$other"
+    expect_nothing_written_outside
+    undo_now rm -rf "$other"
+}
+
+# The link in place of the kit folder goes, the real one comes back.
+put_kit_folder_back() {
+    [ -L "$KIT_DIR" ] || return 0
+    rm "$KIT_DIR" && mv "$KIT_DIR.aside" "$KIT_DIR"
 }
 
 # A hard link planted at the package's path, to a file outside the kit
 # folder: the staged package is a new file, the one outside keeps its bytes.
 case_hard_link_at_the_package_path_is_replaced() {
     local outside="$DRIVE_C/precious-e2e.txt"
+    undo_later rm -f "$outside"
     echo "precious bytes" >"$outside"
     mkdir -p "$KIT_DIR" && rm -f "$STAGED_PACKAGE"
     ln "$outside" "$STAGED_PACKAGE"
+    watch_outside
     run_installer "$PRODUCT" "/s"
     expect_eq "exit code" 0 "$EXIT"
+    expect_eq "engine runs" 1 "$(grep -c . <<<"$CALL")"
+    expect_nothing_written_outside
     expect_eq "the file outside" "precious bytes" "$(cat "$outside")"
     cmp -s "$STAGED_PACKAGE" "$WIN_BUILD/../sample-payload/pmx4.2.0_17.msi" ||
         fail "the staged package differs from the embedded one"
     expect_eq "links to the staged package" 1 "$(stat -c %h "$STAGED_PACKAGE")"
     expect_eq "boxes" "" "$BOXES"
-    rm -f "$outside"
+    undo_now rm -f "$outside"
 }

@@ -40,14 +40,17 @@ run_engine() {
 
 # Stages the sample payload into the kit folder, as the bootstrap does.
 stage_sample() {
+    undo_later kit_reset
     rm -rf "$KIT_DIR"
     mkdir -p "$KIT_DIR"
     cp "$SAMPLE_PAYLOAD"/* "$KIT_DIR/"
 }
 
 # Uninstalls the kit and the runtime, removes the vendor key (with what the
-# runtime left in it) and the staging folders.
+# runtime left in it) and the staging folders; also when the case ends,
+# however it ends.
 kit_reset() {
+    undo_later kit_reset
     run_engine 120000 "/x $KIT_CODE /qn"
     run_engine 120000 "/x $RUNTIME_CODE /qn"
     wine reg delete "$SAMPLE_VENDOR_KEY" /f >/dev/null 2>&1
@@ -79,7 +82,7 @@ CASES
     run_engine 120000 "/i \"$WIN_PACKAGE\" /qn WRAPPER=1"
     expect_eq "gate when installed" "finished before the event" "$GATE"
     expect_eq "exit code when installed" 0 "$EXIT"
-    kit_reset
+    undo_now kit_reset
 }
 
 # A silent run installs the files of every cabinet and leaves the runtime
@@ -100,6 +103,7 @@ case_kit_silent_install_leaves_the_runtime_for_the_bootstrap() {
     expect_eq "OrvaHome after uninstall" "" "$(reg_value "$KIT_KEY" OrvaHome)"
 
     # With this version of the runtime registered, the kit does not ship it.
+    undo_later rm -f "$DRIVE_C/hux.msi"
     cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
     run_engine 120000 '/i C:\hux.msi /qn'
     rm -f "$DRIVE_C/hux.msi"
@@ -108,7 +112,7 @@ case_kit_silent_install_leaves_the_runtime_for_the_bootstrap() {
     expect_eq "exit code with the runtime registered" 0 "$EXIT"
     for file in "${SAMPLE_HOME_FILES[@]}"; do expect_no_file "$SAMPLE_HOME/$file"; done
     expect_file "$SAMPLE_HOME/NOTICE.txt"
-    kit_reset
+    undo_now kit_reset
 }
 
 # A full-UI run installs the runtime itself, with the transform that the
@@ -143,6 +147,7 @@ exported_install_status() {
 # the answer from HUXANSWER in InstallStatus; a silent install leaves none.
 case_kit_runtime_records_the_reinstall_answer() {
     local answer expected
+    undo_later rm -f "$DRIVE_C/hux.msi"
     cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
     run_engine 120000 '/i C:\hux.msi /qn'
     expect_eq "runtime install" 0 "$EXIT"
@@ -192,7 +197,7 @@ case_kit_uninstall_and_cancel_clean_the_staging_folder() {
     run_engine 120000 "/x \"$WIN_PACKAGE\" /qn"
     [ -d "$STAGING_ROOT/Other" ] || fail "a folder that is not the kit's went"
     [ ! -e "$STAGING_ROOT/Orva" ] || fail "the Orva folder stayed"
-    kit_reset
+    undo_now kit_reset
 }
 
 # A cabinet missing beside the package: the engine fails with 1603 and rolls
@@ -204,7 +209,7 @@ case_kit_missing_cabinet_fails_the_install() {
     expect_eq "exit code without sz420170.cab" 1603 "$EXIT"
     expect_eq "OrvaHome after the failure" "" "$(reg_value "$KIT_KEY" OrvaHome)"
     expect_no_file "$SAMPLE_HOME/NOTICE.txt"
-    kit_reset
+    undo_now kit_reset
 }
 
 # ---- through the bootstrap: the installer stages the kit, sets the cabinet
@@ -252,7 +257,7 @@ case_bootstrap_full_ui_run_lets_the_package_install_the_runtime() {
     expect_eq "engine commands" "$(engine_command '  WRAPPER=1')" "$CALL"
     expect_kit_installed "full UI"
     expect_staged "$SAMPLE_PAYLOAD"
-    kit_reset
+    undo_now kit_reset
 }
 
 case_bootstrap_uninstall_and_cancel_remove_the_staging_folders() {
@@ -265,7 +270,7 @@ case_bootstrap_uninstall_and_cancel_remove_the_staging_folders() {
     run_real "$PRODUCT" "/s ORVA_SIMULATE_CANCEL=1"
     expect_eq "exit code of the cancelled setup" 1602 "$EXIT"
     [ ! -e "$STAGING_ROOT" ] || fail "cancel left the staging folders"
-    kit_reset
+    undo_now kit_reset
 }
 
 case_bootstrap_cabinet_left_out_fails_with_1603() {
@@ -274,7 +279,7 @@ case_bootstrap_cabinet_left_out_fails_with_1603() {
     expect_eq "exit code" 1603 "$EXIT"
     expect_no_file "$KIT_DIR/sz420170.cab"
     expect_eq "OrvaHome" "" "$(reg_value "$KIT_KEY" OrvaHome)"
-    kit_reset
+    undo_now kit_reset
 }
 case_bootstrap_silent_install_installs_the_whole_kit() {
     kit_reset
@@ -284,7 +289,7 @@ case_bootstrap_silent_install_installs_the_whole_kit() {
 $(follow_up_command '')" "$CALL"
     expect_kit_installed "silent"
     expect_staged "$SAMPLE_PAYLOAD"
-    kit_reset
+    undo_now kit_reset
 }
 
 case_bootstrap_language_picks_both_transforms() {
@@ -302,7 +307,7 @@ $(follow_up_command " TRANSFORMS=\"$SAMPLE_HOME_WIN\\hux$language.MST\"")" "$CAL
 ja_JP.UTF-8|1041
 zh_CN.UTF-8|2052
 CASES
-    kit_reset
+    undo_now kit_reset
 }
 
 # The runtime is present but its registration is gone, so the kit ships it and
@@ -310,6 +315,7 @@ CASES
 # On the installed kit the rerun fails on request, so its code shows.
 case_bootstrap_reinstall_request_reruns_the_main_command() {
     local answer runs code tail
+    undo_later rm -f "$DRIVE_C/hux.msi"
     cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
     while IFS='|' read -r answer runs code; do
         kit_reset
@@ -327,7 +333,7 @@ exists|1|0
 CASES
     expect_eq "InstallStatus after exists" "exists" "$(reg_value "$SAMPLE_VENDOR_KEY" InstallStatus)"
     rm -f "$DRIVE_C/hux.msi"
-    kit_reset
+    undo_now kit_reset
 }
 
 case_bootstrap_large_kit_installs_silently() {
@@ -337,5 +343,5 @@ case_bootstrap_large_kit_installs_silently() {
     expect_kit_installed "large"
     cmp -s "$SAMPLE_HOME/src.zip" "$LARGE_PAYLOAD.work/files/src.zip" || fail "the large source archive differs"
     expect_staged "$LARGE_PAYLOAD"
-    kit_reset
+    undo_now kit_reset
 }

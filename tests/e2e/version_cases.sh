@@ -14,6 +14,7 @@ stages_under() {
     local exe=$1 payload=$2 kit_folder=$3 package=$4 names=$5
     local kit="$DRIVE_C/users/$WINE_USER/AppData/LocalLow/Qel/Orva/$kit_folder" name
     local win_kit="C:\\users\\$WINE_USER\\AppData\\LocalLow\\Qel\\Orva\\$kit_folder"
+    undo_later rm -rf "$kit"
     rm -rf "$kit"
     run_installer "$exe" ""
     expect_eq "exit code" 0 "$EXIT"
@@ -22,7 +23,7 @@ stages_under() {
     for name in $names; do
         cmp -s "$payload/$name" "$kit/$name" || fail "$name differs from the payload"
     done
-    rm -rf "$kit"
+    undo_now rm -rf "$kit"
 }
 
 case_version_4_2_0_18_stages_under_its_own_names() {
@@ -42,6 +43,8 @@ case_version_4_2_0_18_reads_its_own_kit_key() {
     local win_kit="C:\\users\\$WINE_USER\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_18_x64"
     local main="\"$WIN_ENGINE\" /i \"$win_kit\\pmx4.2.0_18.msi\"  /qn WRAPPER=1"
     local engine="\"$WIN_ENGINE\" /i"
+    undo_later rm -rf "$DRIVE_C/Kit Home 4.2.0_17" "$DRIVE_C/Kit Home 4.2.0_18" \
+        "$DRIVE_C/users/$WINE_USER/AppData/LocalLow/Qel/Orva/pmx4.2.0_18_x64"
     clear_installed_state
     for version in 4.2.0_17 4.2.0_18; do
         home="$DRIVE_C/Kit Home $version"
@@ -68,6 +71,6 @@ $engine \"C:\\Kit Home 4.2.0_18\\orvadb.msi\" /qn" "$CALL"
         "$(ls -A "$DRIVE_C/Kit Home 4.2.0_17" | sort | paste -sd' ')"
 
     clear_installed_state
-    rm -rf "$DRIVE_C/Kit Home 4.2.0_17" "$DRIVE_C/Kit Home 4.2.0_18" \
+    undo_now rm -rf "$DRIVE_C/Kit Home 4.2.0_17" "$DRIVE_C/Kit Home 4.2.0_18" \
         "$DRIVE_C/users/$WINE_USER/AppData/LocalLow/Qel/Orva/pmx4.2.0_18_x64"
 }
