@@ -12,7 +12,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 declare -F "case_$name" >/dev/null || { echo "no such case: $name" >&2; exit 2; }
 
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
+WINE_STDERR=$(mktemp)
+trap 'rm -f "$out" "$WINE_STDERR"' EXIT
 "case_$name" >"$out" 2>&1 # through a file: Wine helpers must not hold CTest's pipe
 cat "$out"
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
