@@ -212,6 +212,25 @@ TEST(StagingLink, LinkInTheChainExits4395AndWritesNothingThroughIt)
     }
 }
 
+// A hard link put back at the path between the delete and the create (here
+// by this program's own DeleteFileA, pointed at a stand-in that plants one):
+// the create refuses the file that is there with 80, and the file the link
+// leads to keeps its bytes. Creating over it would write into that file.
+TEST(StagingLink, HardLinkPutBackAfterTheDeleteIsRefusedWith80)
+{
+    std::string base = MakeTempFolder("relink");
+    std::string outside = MakeTempFolder("outside") + "\\precious.txt";
+    WriteWholeFile(outside, "precious bytes");
+    WatchResult result = RunChild("stage-relinked \"" + base + "\" pmx4.2.0_17.msi \"" + outside + "\"");
+    EXPECT_EQ(80u, result.exitCode);
+    ASSERT_EQ(1, result.boxCount);
+    EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
+    const std::string expected = "Installer : Wrapper.CreateFile  failed with error 80: ";
+    EXPECT_EQ(expected, std::string(result.boxes[0].textUtf8).substr(0, expected.size()));
+    EXPECT_EQ("precious bytes", ReadWholeFile(outside));
+    EXPECT_EQ("precious bytes", ReadWholeFile(base + kStagingTail)) << "the planted link is left as it was";
+}
+
 TEST(StagingLink, RealFoldersPass)
 {
     std::string base = MakeTempFolder("links");
