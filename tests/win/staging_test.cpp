@@ -223,12 +223,12 @@ TEST(StagingLink, HardLinkPutBackAfterTheDeleteIsRefusedWith80)
     WriteWholeFile(outside, "precious bytes");
     WatchResult result = RunChild("stage-relinked \"" + base + "\" pmx4.2.0_17.msi \"" + outside + "\"");
     EXPECT_EQ(80u, result.exitCode);
+    EXPECT_EQ("precious bytes", ReadWholeFile(outside));
+    EXPECT_EQ("precious bytes", ReadWholeFile(base + kStagingTail)) << "the planted link is left as it was";
     ASSERT_EQ(1, result.boxCount);
     EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
     const std::string expected = "Installer : Wrapper.CreateFile  failed with error 80: ";
     EXPECT_EQ(expected, std::string(result.boxes[0].textUtf8).substr(0, expected.size()));
-    EXPECT_EQ("precious bytes", ReadWholeFile(outside));
-    EXPECT_EQ("precious bytes", ReadWholeFile(base + kStagingTail)) << "the planted link is left as it was";
 }
 
 TEST(StagingLink, RealFoldersPass)

@@ -16,7 +16,8 @@ env LANG="$WINE_LANG" wine "$@" </dev/null >"$out" 2>&1
 rc=$?
 cat "$out"
 if [ "$rc" -ne 0 ]; then
-    # Wine passes on the low 8 bits of the exit code; above 128, a signal.
-    echo "run.sh: $(basename "$1") ended with status $rc$([ "$rc" -gt 128 ] && echo " (signal $((rc - 128))?)")" >&2
+    # The low 8 bits of the program's exit code, or 128 + a signal that
+    # ended Wine itself.
+    echo "run.sh: $(basename "$1") ended with status $rc" >&2
 fi
 exit $rc
