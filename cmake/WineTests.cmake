@@ -173,8 +173,11 @@ set(SHARED_STATE_SUITES LocateMsiexec OnVersion52 OnVersion51 EngineGate Cabinet
 # DiagnosticLogInTempFolder uses the user's temporary folder, which an
 # end-to-end case checks; the InSystemDirectory suites place DLLs in system32.
 list(APPEND SHARED_STATE_SUITES DiagnosticLogInTempFolder SystemLoaderInSystemDirectory HardeningInSystemDirectory)
-# StagingFolder plants links in the prefix's kit folder.
-list(APPEND SHARED_STATE_SUITES StagingFolder)
+# StagingFolder plants links in the prefix's kit folder. UserDataFolder asks
+# the shell for the user data folder, whose registry entry an end-to-end case
+# points elsewhere for a while; StagingPath makes the kit folder's chain
+# there, which end-to-end cases remove and replace by links.
+list(APPEND SHARED_STATE_SUITES StagingFolder UserDataFolder StagingPath)
 foreach(source tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
                tests/win/probes_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
