@@ -85,6 +85,7 @@ endforeach()
 add_executable(windows_tests
     tests/win/main.cpp
     tests/win/helpers.cpp
+    tests/win/imports.cpp
     tests/win/staging_test.cpp
     tests/win/engine_test.cpp
     tests/win/cabinet_test.cpp

@@ -1,5 +1,6 @@
 #include "support/sysload.h"
 
+#include "support/hardening_messages.h"
 #include "support/log.h"
 #include "support/logtext.h"
 #include "support/text.h"
@@ -64,14 +65,13 @@ HMODULE HUX_System_LoadLibrary(const char *name)
     switch (FormSystemPath(path, sizeof(path), name, &directoryLength)) {
     case SYSTEM_DIRECTORY_NOT_HAD: {
         DWORD error = GetLastError();
-        FormatLogText(message, sizeof(message), "GetSystemDirectory failed.  Return Code: %d, ErrorCode: %d",
-                      (int)directoryLength, (int)error);
+        FormatLogText(message, sizeof(message), LOG_SYSTEM_DIRECTORY_NOT_HAD, (int)directoryLength, (int)error);
         LogMessage(message);
         return NULL;
     }
     case SYSTEM_PATH_TOO_LONG: {
         DWORD error = GetLastError();
-        FormatLogText(message, sizeof(message), "_snprintf failed.  ErrorCode: %d", (int)error);
+        FormatLogText(message, sizeof(message), LOG_SYSTEM_PATH_TOO_LONG, (int)error);
         LogMessage(message);
         return NULL;
     }
@@ -81,7 +81,7 @@ HMODULE HUX_System_LoadLibrary(const char *name)
     HMODULE module = LoadByFullPath(path);
     if (module == NULL) {
         DWORD error = GetLastError();
-        FormatLogText(message, sizeof(message), "LoadLibrary(%s) failed.  ErrorCode: %d", path, (int)error);
+        FormatLogText(message, sizeof(message), LOG_LOAD_FAILED, path, (int)error);
         LogMessage(message);
     }
     return module;
@@ -106,17 +106,17 @@ int HardenDllSearchPathFrom(const char *directory, const char *moduleName)
     HMODULE kernel = HUX_System_LoadLibrary(moduleName);
     if (kernel == NULL) {
         // The code is the one the loader's own record left behind.
-        LogWithLastError("HUX_System_LoadLibrary(kernel32.dll) failed.  ErrorCode: %d");
+        LogWithLastError(LOG_KERNEL_NOT_LOADED);
         return 0;
     }
     SetDllDirectoryAFn setDllDirectory = FindExport<SetDllDirectoryAFn>(kernel, "SetDllDirectoryA");
     if (setDllDirectory == NULL) {
-        LogWithLastError("GetProcAddress(SetDllDirectory) failed.  ErrorCode: %d");
+        LogWithLastError(LOG_SET_DLL_DIRECTORY_NOT_FOUND);
         FreeLibrary(kernel);
         return 0;
     }
     if (!setDllDirectory(directory)) {
-        LogWithLastError("SetDllDirectory() failed.  ErrorCode: %d");
+        LogWithLastError(LOG_SET_DLL_DIRECTORY_FAILED);
         FreeLibrary(kernel);
         return 0;
     }

@@ -20,6 +20,7 @@ declare -F "case_$name" >/dev/null || { echo "no such case: $name" >&2; exit 2; 
 
 out=$(mktemp)
 UNDO_FILE=$(mktemp)
+WINE_STDERR=$(mktemp)
 case_pid=""
 guard_pid=""
 
@@ -34,7 +35,7 @@ finish() {
     stop_case
     undo_now
     cat "$out"
-    rm -f "$out" "$UNDO_FILE"
+    rm -f "$out" "$UNDO_FILE" "$WINE_STDERR"
 }
 trap finish EXIT
 trap 'echo "stopped by INT" >>"$out"; exit 130' INT

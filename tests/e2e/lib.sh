@@ -18,9 +18,17 @@ INSTALLER_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer'
 
 failures=0
 
+# WINE_STDERR (a file e2e.sh makes) keeps what Wine wrote to stderr during
+# the last run_installer: with WINEDEBUG=-all only real trouble shows there
+# (a program that would not start, a crash), and every failure shows it.
+
 fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
+    if [ -s "$WINE_STDERR" ]; then
+        echo "  wine's stderr in the last run:"
+        sed 's/^/    /' "$WINE_STDERR"
+    fi
 }
 
 expect_eq() { # <what> <expected> <actual>
@@ -39,7 +47,7 @@ run_installer() {
     shift 2
     rm -f "$CALLS" "$REPORT"
     out=$(env LANG="$WINE_LANG" "$@" RUNNER_TAIL="$tail" wine "$WIN_BUILD/runner.exe" "$(winepath -w "$exe")" \
-        </dev/null 2>/dev/null | tr -d '\r')
+        </dev/null 2>"$WINE_STDERR" | tr -d '\r')
     EXIT=$(sed -n 's/^exit: \([0-9]*\) .*/\1/p' <<<"$out")
     BOXES=$(sed -n 's/^box: //p' <<<"$out")
     CALL=$(cat "$CALLS" 2>/dev/null)

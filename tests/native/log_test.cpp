@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/hardening_messages.h"
 #include "support/logtext.h"
 
 namespace {
@@ -157,16 +158,16 @@ TEST(LogText, TheHardeningMessages)
         std::string text;
         const char *expected;
     } const cases[] = {
-        {Text("GetSystemDirectory failed.  Return Code: %d, ErrorCode: %d", 0, 5),
+        {Text(LOG_SYSTEM_DIRECTORY_NOT_HAD, 0, 5),
          "GetSystemDirectory failed.  Return Code: 0, ErrorCode: 5"},
-        {Text("_snprintf failed.  ErrorCode: %d", 0), "_snprintf failed.  ErrorCode: 0"},
-        {Text("LoadLibrary(%s) failed.  ErrorCode: %d", path, 126),
+        {Text(LOG_SYSTEM_PATH_TOO_LONG, 0), "_snprintf failed.  ErrorCode: 0"},
+        {Text(LOG_LOAD_FAILED, path, 126),
          "LoadLibrary(C:\\windows\\system32\\shell32.dll) failed.  ErrorCode: 126"},
-        {Text("HUX_System_LoadLibrary(kernel32.dll) failed.  ErrorCode: %d", 183),
+        {Text(LOG_KERNEL_NOT_LOADED, 183),
          "HUX_System_LoadLibrary(kernel32.dll) failed.  ErrorCode: 183"},
-        {Text("GetProcAddress(SetDllDirectory) failed.  ErrorCode: %d", 127),
+        {Text(LOG_SET_DLL_DIRECTORY_NOT_FOUND, 127),
          "GetProcAddress(SetDllDirectory) failed.  ErrorCode: 127"},
-        {Text("SetDllDirectory() failed.  ErrorCode: %d", (int)0xC0000005u),
+        {Text(LOG_SET_DLL_DIRECTORY_FAILED, (int)0xC0000005u),
          "SetDllDirectory() failed.  ErrorCode: -1073741819"}, // "%d" of a 32-bit code
         {Text("%d %d %s%%", INT_MIN, INT_MAX, ""), "-2147483648 2147483647 %"},
         {Text("100% %x %"), "100% %x %"}, // anything else is copied as it stands
@@ -179,7 +180,7 @@ TEST(LogText, IsBoundedToItsBufferOnEveryPath)
 {
     // Exactly sized heap buffers, so that the sanitizer sees any byte past the end.
     const std::string path(2000, 'p');
-    const char *format = "LoadLibrary(%s) failed.  ErrorCode: %d";
+    const char *format = LOG_LOAD_FAILED;
     for (size_t cap : {1, 2, 12, 13, 14, 1023, 1024}) {
         std::vector<char> out(cap, 'z');
         EXPECT_EQ(-1, FormatLogText(out.data(), cap, format, path.c_str(), 126)) << cap;

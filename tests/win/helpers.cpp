@@ -12,15 +12,26 @@ std::string OwnFolder()
     return folder.substr(0, folder.rfind('\\') + 1);
 }
 
+// Wine hands the process id of an ended process to a later one, and the
+// folders of earlier runs stay: a name taken already is skipped, so that each
+// test starts in a folder it made itself, empty.
 std::string MakeTempFolder(const char *tag)
 {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     static int serial;
-    std::string folder = std::string(temp) + "wt-" + tag + "-" + std::to_string(GetCurrentProcessId()) +
-                         "-" + std::to_string(++serial);
-    EXPECT_TRUE(CreateDirectoryA(folder.c_str(), NULL)) << folder;
-    return folder;
+    for (int attempt = 0; attempt < 1000; attempt++) {
+        std::string folder = std::string(temp) + "wt-" + tag + "-" + std::to_string(GetCurrentProcessId()) +
+                             "-" + std::to_string(++serial);
+        if (CreateDirectoryA(folder.c_str(), NULL))
+            return folder;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << folder << ": not made, error " << GetLastError();
+            return folder;
+        }
+    }
+    ADD_FAILURE() << "no free temporary folder name for " << tag;
+    return "";
 }
 
 std::string ReadWholeFile(const std::string &path)

@@ -78,6 +78,43 @@ TEST(DiagnosticLog, TmpdirWithTrailingBackslashGivesADoubledSeparator)
     EXPECT_EQ((Messages{"doubled"}), LogMessagesIn(folder));
 }
 
+// The separator is appended whether or not TMPDIR ends in one, and the file
+// name then follows: "<TMPDIR>\quorlim.log" is 12 characters longer than
+// TMPDIR. Under Wine 8 a path of 260 characters still opens and one of 261
+// does not, so with a trailing backslash a TMPDIR of 248 characters keeps the
+// record and one of 249 drops it; a separator added only when missing would
+// keep that one too.
+TEST(DiagnosticLog, TmpdirEndingInABackslashAtThePathLengthBoundary)
+{
+    struct {
+        size_t tmpdirLength; // with its trailing backslash
+        bool written;
+    } const cases[] = {
+        {248, true},
+        {249, false},
+    };
+    for (const auto &c : cases) {
+        std::string folder = MakeTempFolder("bound");
+        ASSERT_LT(folder.size() + 2, c.tmpdirLength);
+        folder += "\\" + std::string(c.tmpdirLength - folder.size() - 2, 'b');
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL)) << folder.size() << " " << GetLastError();
+        std::string tmpdir = folder + "\\";
+        ASSERT_EQ(c.tmpdirLength, tmpdir.size());
+        {
+            ScopedTmpdir scoped(tmpdir.c_str());
+            LogMessage("at the boundary");
+        }
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((folder + "\\*.log").c_str(), &found);
+        bool any = search != INVALID_HANDLE_VALUE;
+        if (any)
+            FindClose(search);
+        EXPECT_EQ(c.written, any) << "TMPDIR of " << c.tmpdirLength << " characters";
+        if (c.written)
+            EXPECT_EQ((Messages{"at the boundary"}), LogMessagesIn(folder));
+    }
+}
+
 TEST(DiagnosticLog, AnotherHandleDropsTheRecordUnlessItOnlyWritesAndSharesWriting)
 {
     struct {

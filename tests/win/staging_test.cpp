@@ -46,6 +46,7 @@ std::string ResourceBytes(int id)
 
 } // namespace
 
+// Prefix lock: UserDataFolder (the shell's user data folder, whose registry entry an end-to-end case points elsewhere for a while)
 TEST(UserDataFolder, OnVersion6IsLocalLow)
 {
     ASSERT_TRUE(IsVistaFamily()) << "the prefix should report version 6.x";
@@ -64,6 +65,7 @@ TEST(OnVersion52, UserDataFolderIsRoamingAppData)
     EXPECT_NE(std::string::npos, std::string(out).find("\\AppData\\Roaming"));
 }
 
+// Prefix lock: StagingPath (the kit folder's chain, which end-to-end cases remove and replace by links)
 TEST(StagingPath, PackagePathLiesInTheKitFolderWhoseChainExists)
 {
     char folder[MAX_PATH];
@@ -210,6 +212,25 @@ TEST(StagingLink, LinkInTheChainExits4395AndWritesNothingThroughIt)
         EXPECT_TRUE(RemoveUnixLink(link));
         EXPECT_TRUE(IsEmptyFolder(outside)) << "the folder the link led to is left alone";
     }
+}
+
+// A hard link put back at the path between the delete and the create (here
+// by this program's own DeleteFileA, pointed at a stand-in that plants one):
+// the create refuses the file that is there with 80, and the file the link
+// leads to keeps its bytes. Creating over it would write into that file.
+TEST(StagingLink, HardLinkPutBackAfterTheDeleteIsRefusedWith80)
+{
+    std::string base = MakeTempFolder("relink");
+    std::string outside = MakeTempFolder("outside") + "\\precious.txt";
+    WriteWholeFile(outside, "precious bytes");
+    WatchResult result = RunChild("stage-relinked \"" + base + "\" pmx4.2.0_17.msi \"" + outside + "\"");
+    EXPECT_EQ(80u, result.exitCode);
+    EXPECT_EQ("precious bytes", ReadWholeFile(outside));
+    EXPECT_EQ("precious bytes", ReadWholeFile(base + kStagingTail)) << "the planted link is left as it was";
+    ASSERT_EQ(1, result.boxCount);
+    EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
+    const std::string expected = "Installer : Wrapper.CreateFile  failed with error 80: ";
+    EXPECT_EQ(expected, std::string(result.boxes[0].textUtf8).substr(0, expected.size()));
 }
 
 TEST(StagingLink, RealFoldersPass)

@@ -7,6 +7,7 @@
 
 #include "support/sysload.h"
 #include "tests/win/helpers.h"
+#include "tests/win/imports.h"
 #include "tests/win/logcheck.h"
 
 namespace {
@@ -56,6 +57,19 @@ class SystemDirectoryFile {
   private:
     std::string path_;
 };
+
+// What the stand-in for GetSystemDirectoryA answers: a return value and the
+// last error it leaves, as a broken system would.
+UINT g_systemDirectoryReturn;
+DWORD g_systemDirectoryError;
+
+UINT WINAPI SystemDirectoryNotHad(LPSTR out, UINT size)
+{
+    if (size > 0)
+        out[0] = '\0';
+    SetLastError(g_systemDirectoryError);
+    return g_systemDirectoryReturn;
+}
 
 } // namespace
 
@@ -207,4 +221,44 @@ TEST(HardeningInSystemDirectory, SetDefaultDllDirectoriesAbsentOrFailingIsSilent
     EXPECT_EQ(1, LoadCountOf(held));
     FreeLibrary(held);
     EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
+}
+
+// GetSystemDirectoryA failing (0) or asking for more room than MAX_PATH: the
+// logging loader records the return value and the code and loads nothing;
+// the silent loader records nothing; the hardening adds its own record.
+TEST(SystemLoader, SystemDirectoryNotHadIsLoggedWithItsReturnAndCode)
+{
+    struct {
+        UINT returned;
+        DWORD error;
+        const char *expected;
+    } const cases[] = {
+        {0, 1234, "GetSystemDirectory failed.  Return Code: 0, ErrorCode: 1234"},
+        {MAX_PATH, 0, "GetSystemDirectory failed.  Return Code: 260, ErrorCode: 0"},
+        {4096, 87, "GetSystemDirectory failed.  Return Code: 4096, ErrorCode: 87"},
+    };
+    for (const auto &c : cases) {
+        std::string folder = MakeTempFolder("sysdir");
+        ScopedTmpdir tmpdir(folder.c_str());
+        g_systemDirectoryReturn = c.returned;
+        g_systemDirectoryError = c.error;
+        HMODULE logged, silent;
+        int hardened;
+        {
+            ScopedImportPatch patch("kernel32.dll", "GetSystemDirectoryA", (void *)SystemDirectoryNotHad);
+            ASSERT_TRUE(patch.ok()) << "no import of GetSystemDirectoryA to stand in for";
+            logged = HUX_System_LoadLibrary("kernel32.dll");
+            silent = LoadSystemLibrary("kernel32.dll");
+            hardened = HardenDllSearchPath("");
+        }
+        EXPECT_EQ(NULL, logged) << c.expected;
+        EXPECT_EQ(NULL, silent) << c.expected;
+        EXPECT_EQ(0, hardened) << c.expected;
+        const std::string kernelNotLoaded = "HUX_System_LoadLibrary(kernel32.dll) failed.  ErrorCode: ";
+        Messages messages = LogMessagesIn(folder);
+        ASSERT_EQ(3u, messages.size()) << c.expected;
+        EXPECT_EQ(c.expected, messages[0]);
+        EXPECT_EQ(c.expected, messages[1]) << "the hardening's load of kernel32";
+        EXPECT_EQ(kernelNotLoaded, messages[2].substr(0, kernelNotLoaded.size()));
+    }
 }
