@@ -10,7 +10,7 @@
 #include "installer/engine.h"
 #include "staging/cabinet_writer.h"
 #include "staging/staging.h"
-#include "support/boxes.h"
+#include "support/ending.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 

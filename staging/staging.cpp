@@ -4,7 +4,7 @@
 
 #include "staging/chunks.h"
 #include "staging/layout.h"
-#include "support/boxes.h"
+#include "support/ending.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 #include "support/text.h"

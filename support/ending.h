@@ -5,8 +5,8 @@
 // beside the program, in a download folder, before its first line runs.
 // When user32 cannot be loaded, or lacks a function, no box is shown and the
 // caller goes on to its exit code.
-#ifndef SUPPORT_BOXES_H
-#define SUPPORT_BOXES_H
+#ifndef SUPPORT_ENDING_H
+#define SUPPORT_ENDING_H
 
 #include <windows.h>
 

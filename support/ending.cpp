@@ -1,4 +1,4 @@
-#include "support/boxes.h"
+#include "support/ending.h"
 
 #include "support/sysload.h"
 
