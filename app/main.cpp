@@ -1,5 +1,8 @@
-// Entry point and main sequence: one pass of phases on the main thread, no
-// window and no message loop. The value WinMain returns is the exit code.
+// Entry point and main sequence: one pass on the main thread, no window and
+// no message loop. The value WinMain returns is the exit code: one of the
+// program's own (support/ending.h), or the engine's. The program ends
+// otherwise only when a staged file cannot be written (FailWithSystemError,
+// from ExtractResourceToFile on either thread).
 #include <windows.h>
 
 #include <stdlib.h>
@@ -13,15 +16,6 @@
 #include "support/ending.h"
 #include "support/profile.h"
 #include "support/sysload.h"
-
-enum : DWORD {
-    EXIT_ENGINE_TOO_OLD = 0xFFFFFFFE,   // -2, after message string 4
-    EXIT_ENGINE_NOT_FOUND = 0xFFFFFFFD, // -3
-    EXIT_NO_PACKAGE = 1,                // also what a failed engine start gives
-    EXIT_BAD_COMMAND_LINE = ERROR_INVALID_COMMAND_LINE, // what msiexec answers too
-};
-
-enum { MESSAGE_ENGINE_TOO_OLD = 4 };
 
 // Held for the process's life: the event exists only while a handle to it is
 // open, and the worker and the package find this one by its name.
@@ -39,8 +33,8 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
     char msiexecPath[MAX_PATH];
     char mainCommand[COMMAND_BUFFER_SIZE];
 
-    // Phase 1: before any library is loaded, the current folder leaves the
-    // DLL search order. A failure is logged and start-up goes on.
+    // Before any library is loaded, the current folder leaves the DLL search
+    // order. A failure is logged and start-up goes on.
     HardenDllSearchPath("");
 
     InitOptions(&options, ChooseInstallLanguage());
@@ -48,12 +42,15 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
         return EXIT_BAD_COMMAND_LINE;
 
     if (!CheckEngineVersion(NULL)) {
-        // Message string 4 in the user's language, with an empty caption.
-        ShowMessageStringBox(instance, MESSAGE_ENGINE_TOO_OLD, L"", MB_ICONERROR);
+        ShowEngineTooOldBox(instance);
         return EXIT_ENGINE_TOO_OLD;
     }
 
-    MakePackagePath(packagePath);
+    // A path that cannot be formed is left "": an absent package still
+    // returns EXIT_NO_PACKAGE, a present one then ends the process with
+    // EXIT_STAGING_PATH_TOO_LONG.
+    if (!MakePackagePath(packagePath))
+        packagePath[0] = '\0';
     if (!ExtractResourceToFile(instance, PACKAGE_RESOURCE_ID, PACKAGE_RESOURCE_TYPE, packagePath))
         return EXIT_NO_PACKAGE;
 

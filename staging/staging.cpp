@@ -1,10 +1,7 @@
 #include "staging/staging.h"
 
-#include <string.h>
-
 #include "staging/chunks.h"
 #include "staging/layout.h"
-#include "support/ending.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 #include "support/text.h"
@@ -248,10 +245,8 @@ int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *
     if (bytes == NULL && size != 0)
         return 0;
 
-    if (path[0] == '\0') {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        FailWithSystemError(LABEL_CREATE_FILE);
-    }
+    if (path[0] == '\0')
+        FailWithCode(LABEL_CREATE_FILE, EXIT_STAGING_PATH_TOO_LONG);
     if (!AreStagingFoldersReal(path))
         FailWithSystemError(LABEL_CREATE_FILE);
     HANDLE file = CreateNewStagedFile(path);
@@ -262,28 +257,4 @@ int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *
     if (!CloseHandle(file))
         FailWithSystemError(LABEL_CLOSE_HANDLE);
     return 1;
-}
-
-void FailWithSystemError(const char *label)
-{
-    DWORD code = GetLastError();
-    char *systemText = NULL;
-    if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL, code,
-                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&systemText, 0, NULL))
-        systemText = NULL; // no text for this code: show the label and the code alone
-    const char *shownText = systemText != NULL ? systemText : "";
-
-    size_t capacity = strlen(shownText) + strlen(label) + 40;
-    char *message = (char *)LocalAlloc(LPTR, capacity);
-    if (message != NULL) {
-        CopyText(message, capacity, label);
-        AppendText(message, capacity, " failed with error ");
-        AppendDecimal(message, capacity, (long)(int)code);
-        AppendText(message, capacity, ": ");
-        AppendText(message, capacity, shownText);
-    }
-    ShowMessageBox(message != NULL ? message : label, "Error", MB_OK); // no box without user32
-    LocalFree(message);
-    LocalFree(systemText);
-    ExitProcess(code);
 }

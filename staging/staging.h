@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "support/ending.h"
+
 // Labels of the fatal "Error" box; "Wrapper" names this program.
 #define LABEL_CREATE_FILE "Installer : Wrapper.CreateFile "
 #define LABEL_WRITE_FILE "Installer : Wrapper.WriteFile (In small chunks) "
@@ -48,10 +50,6 @@ int MakePackagePath(char *out);
 // created. 0 with "" in `out` when no path could be formed.
 int MakeCabinetPath(char *out, const char *name);
 
-#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
-#define ERROR_REPARSE_POINT_ENCOUNTERED 4395
-#endif
-
 // Whether the kit folder of the staging path `path`, its "Orva" and its
 // "Qel" are real folders and not links (junctions) that would send the file
 // elsewhere. 0 with ERROR_REPARSE_POINT_ENCOUNTERED as last error when one
@@ -62,14 +60,10 @@ int AreStagingFoldersReal(const char *path);
 // Writes resource `id` of string type `type` to `path`, replacing any file
 // there: the old file, or a link planted in its place, is deleted and the
 // file created anew. Returns 1 when written, 0 when the resource does not
-// exist. Any failure to write ends the process through FailWithSystemError,
-// a link among the three folders of `path` (AreStagingFoldersReal) with
-// ERROR_REPARSE_POINT_ENCOUNTERED; an empty `path` (no staging path could be
-// formed) fails as a name too long.
+// exist. Any failure to write ends the process through FailWithSystemError
+// (support/ending.h): a link among the three folders of `path`
+// (AreStagingFoldersReal) with EXIT_STAGING_FOLDER_IS_LINK, an empty `path`
+// (no staging path could be formed) with EXIT_STAGING_PATH_TOO_LONG.
 int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *path);
-
-// Shows "<label> failed with error <code>: <system text>" in a box captioned
-// "Error" and ends the process with the last error code.
-__declspec(noreturn) void FailWithSystemError(const char *label);
 
 #endif

@@ -1,14 +1,18 @@
 #include "support/ending.h"
 
+#include <string.h>
+
 #include "support/sysload.h"
+#include "support/text.h"
 
 typedef int(WINAPI *MessageBoxAFn)(HWND, LPCSTR, LPCSTR, UINT);
 typedef int(WINAPI *MessageBoxWFn)(HWND, LPCWSTR, LPCWSTR, UINT);
 typedef int(WINAPI *LoadStringWFn)(HINSTANCE, UINT, LPWSTR, int);
 
-enum { MESSAGE_STRING_SIZE = 1024 };
+enum { MESSAGE_STRING_SIZE = 1024, MESSAGE_ENGINE_TOO_OLD = 4 };
 
-void ShowMessageBox(const char *text, const char *caption, UINT type)
+// MessageBoxA(NULL, text, caption, type).
+static void ShowMessageBox(const char *text, const char *caption, UINT type)
 {
     HMODULE user32 = LoadSystemLibrary("user32.dll");
     if (user32 == NULL)
@@ -19,7 +23,8 @@ void ShowMessageBox(const char *text, const char *caption, UINT type)
     FreeLibrary(user32);
 }
 
-void ShowMessageStringBox(HINSTANCE module, UINT stringId, const WCHAR *caption, UINT type)
+// String `stringId` of `module` shown with MessageBoxW and `caption`.
+static void ShowMessageStringBox(HINSTANCE module, UINT stringId, const WCHAR *caption, UINT type)
 {
     HMODULE user32 = LoadSystemLibrary("user32.dll");
     if (user32 == NULL)
@@ -33,4 +38,39 @@ void ShowMessageStringBox(HINSTANCE module, UINT stringId, const WCHAR *caption,
         messageBox(NULL, text, caption, type);
     }
     FreeLibrary(user32);
+}
+
+void ShowEngineTooOldBox(HINSTANCE module)
+{
+    ShowMessageStringBox(module, MESSAGE_ENGINE_TOO_OLD, L"", MB_ICONERROR);
+}
+
+void FailWithSystemError(const char *label)
+{
+    DWORD code = GetLastError();
+    char *systemText = NULL;
+    if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL, code,
+                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&systemText, 0, NULL))
+        systemText = NULL; // no text for this code: show the label and the code alone
+    const char *shownText = systemText != NULL ? systemText : "";
+
+    size_t capacity = strlen(shownText) + strlen(label) + 40;
+    char *message = (char *)LocalAlloc(LPTR, capacity);
+    if (message != NULL) {
+        CopyText(message, capacity, label);
+        AppendText(message, capacity, " failed with error ");
+        AppendDecimal(message, capacity, (long)(int)code);
+        AppendText(message, capacity, ": ");
+        AppendText(message, capacity, shownText);
+    }
+    ShowMessageBox(message != NULL ? message : label, "Error", MB_OK); // no box without user32
+    LocalFree(message);
+    LocalFree(systemText);
+    ExitProcess(code);
+}
+
+void FailWithCode(const char *label, DWORD code)
+{
+    SetLastError(code);
+    FailWithSystemError(label);
 }
