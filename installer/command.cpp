@@ -16,15 +16,13 @@ int ComposeMainCommand(char *out, size_t cap, const char *msiexecPath,
                        const char *packagePath, unsigned short language,
                        const char *properties)
 {
-    int ok = CopyText(out, cap, "\"") && AppendText(out, cap, msiexecPath) &&
-             AppendText(out, cap, "\" /i \"") && AppendText(out, cap, packagePath) &&
-             AppendText(out, cap, "\" ");
-    if (ok && language != LANGUAGE_ENGLISH) {
-        ok = AppendText(out, cap, "TRANSFORMS=:") && AppendDecimal(out, cap, language) &&
-             AppendText(out, cap, " ");
-    }
-    ok = ok && AppendText(out, cap, properties) && AppendText(out, cap, " WRAPPER=1");
-    if (!ok && cap > 0)
-        out[0] = '\0';
-    return ok;
+    // The embedded transform's name is the language's decimal LANGID.
+    int withTransform = language != LANGUAGE_ENGLISH;
+    char languageDigits[8] = "";
+    if (withTransform)
+        AppendDecimal(languageDigits, sizeof(languageDigits), language); // at most 5 digits
+    const char *const parts[] = {"\"", msiexecPath, "\" /i \"", packagePath, "\" ",
+                                 withTransform ? "TRANSFORMS=:" : "", languageDigits, withTransform ? " " : "",
+                                 properties, " WRAPPER=1"};
+    return JoinText(out, cap, parts);
 }

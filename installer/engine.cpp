@@ -83,10 +83,10 @@ int LocateMsiexec(char *out, DWORD size)
         return MakeSystemPath(out, size, kMsiexecName);
     // The location is used as stored: one that ends in a backslash gives a
     // doubled one before the name, which the system accepts.
-    if (ReadInstallerLocation(out, size) && AppendText(out, size, "\\") &&
-        AppendText(out, size, kMsiexecName))
-        return 1;
-    out[0] = '\0';
+    const char *const parts[] = {"\\", kMsiexecName};
+    if (ReadInstallerLocation(out, size))
+        return AppendAllOrEmpty(out, size, parts);
+    out[0] = '\0'; // a failed read may have left bytes behind
     return 0;
 }
 

@@ -57,11 +57,10 @@ void FailWithSystemError(const char *label)
     size_t capacity = strlen(shownText) + strlen(label) + 40;
     char *message = (char *)LocalAlloc(LPTR, capacity);
     if (message != NULL) {
-        CopyText(message, capacity, label);
-        AppendText(message, capacity, " failed with error ");
-        AppendDecimal(message, capacity, (long)(int)code);
-        AppendText(message, capacity, ": ");
-        AppendText(message, capacity, shownText);
+        char codeText[24] = "";
+        AppendDecimal(codeText, sizeof(codeText), (long)(int)code); // what "%d" gives
+        const char *const parts[] = {label, " failed with error ", codeText, ": ", shownText};
+        JoinText(message, capacity, parts); // fits: the capacity was counted for it
     }
     ShowMessageBox(message != NULL ? message : label, "Error", MB_OK); // no box without user32
     LocalFree(message);
