@@ -29,7 +29,7 @@ static unsigned short ChooseInstallLanguage(void)
 static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
 {
     static Options options; // 3 KB of option buffers: kept off the stack
-    char packagePath[MAX_PATH];
+    StagedFile package;
     char msiexecPath[MAX_PATH];
     char mainCommand[COMMAND_BUFFER_SIZE];
 
@@ -46,18 +46,17 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
         return EXIT_ENGINE_TOO_OLD;
     }
 
-    // A path that cannot be formed is left "": an absent package still
-    // returns EXIT_NO_PACKAGE, a present one then ends the process with
-    // EXIT_STAGING_PATH_TOO_LONG.
-    if (!MakePackagePath(packagePath))
-        packagePath[0] = '\0';
-    if (!ExtractResourceToFile(instance, PACKAGE_RESOURCE_ID, PACKAGE_RESOURCE_TYPE, packagePath))
+    // A package path that could not be formed stays in the record as "": an
+    // absent package still returns EXIT_NO_PACKAGE, a present one then ends
+    // the process with EXIT_STAGING_PATH_TOO_LONG.
+    MakePackagePath(&package);
+    if (!ExtractResourceToFile(instance, PACKAGE_RESOURCE_ID, PACKAGE_RESOURCE_TYPE, &package))
         return EXIT_NO_PACKAGE;
 
     if (!LocateMsiexec(msiexecPath, sizeof(msiexecPath)))
         return EXIT_ENGINE_NOT_FOUND;
 
-    if (!ComposeMainCommand(mainCommand, sizeof(mainCommand), msiexecPath, packagePath,
+    if (!ComposeMainCommand(mainCommand, sizeof(mainCommand), msiexecPath, package.path,
                             options.language, options.properties))
         return EXIT_BAD_COMMAND_LINE;
 

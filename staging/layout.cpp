@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "support/profile.h"
 #include "support/text.h"
 
 static int IsDriveLetter(char c)
@@ -34,21 +35,25 @@ int IsUsableDataFolder(const char *folder)
     return rest[strspn(rest, "\\")] != '\0';
 }
 
-int StagingFolderOf(const char *path, int level, char *out, size_t cap)
+// "<parent>\<name>" into `out`; 0 with "" in `out` when it does not fit.
+static int JoinStagingPart(char *out, const char *parent, const char *name)
 {
-    if (cap == 0)
+    if (parent[0] == '\0') {
+        out[0] = '\0'; // nothing to form it under
         return 0;
-    out[0] = '\0';
-    size_t end = strlen(path);
-    for (int i = 0; i < level; i++) {
-        while (end > 0 && path[end - 1] != '\\')
-            end--;
-        if (end == 0)
-            return 0; // fewer folders than asked for
-        end--;        // before the separator
     }
-    int onlyDrive = end == 2 && path[1] == ':';
-    if (end == 0 || onlyDrive)
-        return 0;
-    return AppendTextN(out, cap, path, end);
+    const char *const parts[] = {parent, "\\", name};
+    return JoinText(out, STAGING_PATH_SIZE, parts);
+}
+
+int FormStagedFile(StagedFile *staged, const char *base, const char *fileName)
+{
+    static const char *const kFolderNames[STAGING_FOLDER_COUNT] = {"Qel", "Orva", PROFILE_KIT_FOLDER};
+    CopyText(staged->base, STAGING_PATH_SIZE, base); // "" when it does not fit
+    const char *parent = staged->base;
+    for (int i = 0; i < STAGING_FOLDER_COUNT; i++) {
+        JoinStagingPart(staged->folders[i], parent, kFolderNames[i]);
+        parent = staged->folders[i]; // "" once one did not fit: so are all below it
+    }
+    return JoinStagingPart(staged->path, parent, fileName);
 }

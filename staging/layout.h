@@ -1,4 +1,5 @@
-// Checks on the staging layout that need no Win32 calls.
+// The staging layout's rules that need no Win32 calls: which folder may be
+// its base, and the chain of folders each staged file lies in.
 #ifndef STAGING_LAYOUT_H
 #define STAGING_LAYOUT_H
 
@@ -11,15 +12,26 @@
 // download folder decide what lies there.
 int IsUsableDataFolder(const char *folder);
 
-// The folders of a staging path "<base>\Qel\Orva\<kit folder>\<file>" that
-// must never be links: the kit folder holds the file, "Orva" holds the kit
-// folder, "Qel" holds "Orva".
-enum { STAGING_KIT_FOLDER = 1, STAGING_ORVA_FOLDER = 2, STAGING_QEL_FOLDER = 3 };
+enum {
+    STAGING_PATH_SIZE = 260, // MAX_PATH: 259 characters and the terminator
+    STAGING_FOLDER_COUNT = 3 // Qel, Orva, the kit folder
+};
 
-// The folder `level` steps above the file that `path` names (one of the
-// STAGING_ values), without a trailing backslash, in `out` (`cap` bytes).
-// 1 on success; 0 with "" in `out` when `path` has fewer folders, when
-// nothing or only a drive ("C:") would be left, or when it does not fit.
-int StagingFolderOf(const char *path, int level, char *out, size_t cap);
+// One staged file's chain "<base>\Qel\Orva\<kit folder>\<file>", formed once
+// and then used both to create the folders and to check them before the file
+// is created. None of the three folders may be a link: "Qel" holds "Orva",
+// "Orva" holds the kit folder, the kit folder holds the file.
+struct StagedFile {
+    char base[STAGING_PATH_SIZE];
+    char folders[STAGING_FOLDER_COUNT][STAGING_PATH_SIZE]; // from the outside in
+    char path[STAGING_PATH_SIZE];                           // the file
+};
+
+// Forms `staged` for `fileName` under `base`, each folder from the one
+// before it. 1 when the file's path fits; else 0 with "" in `path` and in
+// every folder that did not fit either (all of them when `base` is empty):
+// a cut path would stage the file somewhere else. The folders that fit are
+// kept, and made by the caller as before.
+int FormStagedFile(StagedFile *staged, const char *base, const char *fileName);
 
 #endif
