@@ -9,7 +9,7 @@
 
 #include "app/options.h"
 #include "installer/afterinstall.h"
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 #include "installer/engine.h"
 #include "staging/cabinet_writer.h"
 #include "staging/staging.h"

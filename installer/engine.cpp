@@ -1,6 +1,6 @@
 #include "installer/engine.h"
 
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 #include "support/sysload.h"
 #include "support/text.h"
 

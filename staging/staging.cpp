@@ -1,7 +1,7 @@
 #include "staging/staging.h"
 
 #include "staging/chunks.h"
-#include "staging/layout.h"
+#include "staging/staging_logic.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 #include "support/text.h"

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "staging/layout.h"
+#include "staging/staging_logic.h"
 #include "support/ending.h"
 
 // Labels of the fatal "Error" box; "Wrapper" names this program.

@@ -1,7 +1,7 @@
 #include "support/sysload.h"
 
 #include "support/log.h"
-#include "support/logtext.h"
+#include "support/log_logic.h"
 #include "support/text.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32

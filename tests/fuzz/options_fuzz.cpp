@@ -6,7 +6,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include "app/options.h"
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 #include "support/language.h"
 #include "support/text.h"
 

@@ -7,10 +7,10 @@
 
 #include <ctype.h>
 
-#include "installer/followup.h"
+#include "installer/afterinstall_logic.h"
 #include "staging/cabinets.h"
-#include "staging/layout.h"
-#include "support/logtext.h"
+#include "staging/staging_logic.h"
+#include "support/log_logic.h"
 #include "support/profile.h"
 
 // The rule, written out on its own: "X:\" or "\\server\share\" (both names

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/logtext.h"
+#include "support/log_logic.h"
 
 namespace {
 

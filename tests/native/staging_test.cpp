@@ -7,7 +7,7 @@
 
 #include "staging/cabinets.h"
 #include "staging/chunks.h"
-#include "staging/layout.h"
+#include "staging/staging_logic.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/logtext.h"
+#include "support/log_logic.h"
 
 #include <stdarg.h>
 

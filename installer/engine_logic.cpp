@@ -1,4 +1,4 @@
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 
 #include "support/language.h"
 #include "support/text.h"

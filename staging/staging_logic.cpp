@@ -1,4 +1,4 @@
-#include "staging/layout.h"
+#include "staging/staging_logic.h"
 
 #include <string.h>
 

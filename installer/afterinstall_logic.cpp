@@ -1,4 +1,4 @@
-#include "installer/followup.h"
+#include "installer/afterinstall_logic.h"
 
 #include <string.h>
 
