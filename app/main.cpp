@@ -69,7 +69,7 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
 
     result = RunReinstallHandshake(mainCommand, result);
     if (options.silent) // whatever the engine gave; never changes the result
-        RunSilentFollowUps(msiexecPath, options.language, options.pubhuxFolder, options.orvadbFolder);
+        RunSilentFollowUps(msiexecPath, options.language, options.runtimeFolder, options.databaseFolder);
 
     // An engine that ended early (a cancelled maintenance run) must not cut
     // a cabinet that later repairs read from the kit folder.

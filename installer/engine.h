@@ -1,5 +1,6 @@
 // The Windows Installer engine: the version gate, where msiexec.exe lives,
 // and running it.
+// What decides, free of Win32 and tested natively: installer/engine_logic.h.
 #ifndef INSTALLER_ENGINE_H
 #define INSTALLER_ENGINE_H
 

@@ -1,5 +1,6 @@
 // Staging folders and resource extraction: where the package and its
 // cabinets are written, and the writing itself.
+// What decides, free of Win32 and tested natively: staging/staging_logic.h.
 #ifndef STAGING_STAGING_H
 #define STAGING_STAGING_H
 

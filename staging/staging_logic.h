@@ -1,7 +1,8 @@
 // The staging layout's rules that need no Win32 calls: which folder may be
 // its base, and the chain of folders each staged file lies in.
-#ifndef STAGING_LAYOUT_H
-#define STAGING_LAYOUT_H
+// Its Win32 twin: staging/staging.h.
+#ifndef STAGING_STAGING_LOGIC_H
+#define STAGING_STAGING_LOGIC_H
 
 #include <stddef.h>
 
