@@ -1,8 +1,18 @@
 // Entry point and main sequence: one pass on the main thread, no window and
-// no message loop. The value WinMain returns is the exit code: one of the
-// program's own (support/ending.h), or the engine's. The program ends
-// otherwise only when a staged file cannot be written (FailWithSystemError,
-// from ExtractResourceToFile on either thread).
+// no message loop. The program's ends, in the order they can come (the codes
+// are named in support/ending.h):
+//   EXIT_BAD_COMMAND_LINE   an option does not fit its buffer
+//   EXIT_ENGINE_TOO_OLD     msi.dll older than the package needs, after the
+//                           engine-gate box
+//   EXIT_NO_PACKAGE         the package is not among the resources
+//   FailWithSystemError     a staged file cannot be written, after the
+//                           "Error" box, from the main thread (the package) or
+//                           the cabinet writer: EXIT_STAGING_PATH_TOO_LONG,
+//                           EXIT_STAGING_FOLDER_IS_LINK, or the system's code
+//   EXIT_ENGINE_NOT_FOUND   msiexec.exe cannot be located
+//   EXIT_BAD_COMMAND_LINE   the main command does not fit
+//   the engine's exit code  of its run, or of the rerun the package asked for;
+//                           EXIT_NO_PACKAGE when it could not be started
 #include <windows.h>
 
 #include <stdlib.h>
