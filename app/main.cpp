@@ -12,7 +12,7 @@
 //   EXIT_ENGINE_NOT_FOUND   msiexec.exe cannot be located
 //   EXIT_BAD_COMMAND_LINE   the main command does not fit
 //   the engine's exit code  of its run, or of the rerun the package asked for;
-//                           EXIT_NO_PACKAGE when it could not be started
+//                           EXIT_ENGINE_NOT_STARTED when it could not start
 #include <windows.h>
 
 #include <stdlib.h>

@@ -1,6 +1,7 @@
 #include "installer/engine.h"
 
 #include "installer/engine_logic.h"
+#include "support/ending.h"
 #include "support/sysload.h"
 #include "support/text.h"
 
@@ -92,14 +93,14 @@ int LocateMsiexec(char *out, DWORD size)
 
 DWORD RunAndWait(char *commandLine)
 {
-    DWORD exitCode = 1;
+    DWORD exitCode = EXIT_ENGINE_NOT_STARTED; // also when no code can be read
     STARTUPINFOA startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     ZeroMemory(&process, sizeof(process));
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return 1;
+        return EXIT_ENGINE_NOT_STARTED;
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hProcess);

@@ -19,7 +19,8 @@
 
 enum : DWORD {
     // Returned from WinMain.
-    EXIT_NO_PACKAGE = 1,                                // also what a failed engine start gives
+    EXIT_NO_PACKAGE = 1,                                // the package is not among the resources
+    EXIT_ENGINE_NOT_STARTED = 1,                        // RunAndWait: msiexec could not be started
     EXIT_BAD_COMMAND_LINE = ERROR_INVALID_COMMAND_LINE, // 1639, what msiexec answers too
     EXIT_ENGINE_TOO_OLD = 0xFFFFFFFE,                   // -2, after the engine-gate box
     EXIT_ENGINE_NOT_FOUND = 0xFFFFFFFD,                 // -3
