@@ -23,8 +23,8 @@ BOOL IsVersion52(void);
 int LocateMsiexec(char *out, DWORD size);
 
 // Runs `commandLine` (its quoted head names the executable) and waits for it.
-// Returns its exit code, or EXIT_ENGINE_NOT_STARTED (1) when it could not be
-// started.
+// Returns its exit code, or EXIT_ENGINE_NOT_STARTED when it could not be
+// started (support/ending.h).
 DWORD RunAndWait(char *commandLine);
 
 #endif
