@@ -1,27 +1,31 @@
-// Entry point and main sequence: one pass of phases on the main thread, no
-// window and no message loop. The value WinMain returns is the exit code.
+// Entry point and main sequence: one pass on the main thread, no window and
+// no message loop. The program's ends, in the order they can come (the codes
+// are named in support/ending.h):
+//   EXIT_BAD_COMMAND_LINE   an option does not fit its buffer
+//   EXIT_ENGINE_TOO_OLD     msi.dll older than the package needs, after the
+//                           engine-gate box
+//   EXIT_NO_PACKAGE         the package is not among the resources
+//   FailWithSystemError     a staged file cannot be written, after the
+//                           "Error" box, from the main thread (the package) or
+//                           the cabinet writer: EXIT_STAGING_PATH_TOO_LONG,
+//                           EXIT_STAGING_FOLDER_IS_LINK, or the system's code
+//   EXIT_ENGINE_NOT_FOUND   msiexec.exe cannot be located
+//   EXIT_BAD_COMMAND_LINE   the main command does not fit
+//   the engine's exit code  of its run, or of the rerun the package asked for;
+//                           EXIT_ENGINE_NOT_STARTED when it could not start
 #include <windows.h>
 
 #include <stdlib.h>
 
 #include "app/options.h"
 #include "installer/afterinstall.h"
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 #include "installer/engine.h"
 #include "staging/cabinet_writer.h"
 #include "staging/staging.h"
-#include "support/boxes.h"
+#include "support/ending.h"
 #include "support/profile.h"
 #include "support/sysload.h"
-
-enum : DWORD {
-    EXIT_ENGINE_TOO_OLD = 0xFFFFFFFE,   // -2, after message string 4
-    EXIT_ENGINE_NOT_FOUND = 0xFFFFFFFD, // -3
-    EXIT_NO_PACKAGE = 1,                // also what a failed engine start gives
-    EXIT_BAD_COMMAND_LINE = ERROR_INVALID_COMMAND_LINE, // what msiexec answers too
-};
-
-enum { MESSAGE_ENGINE_TOO_OLD = 4 };
 
 // Held for the process's life: the event exists only while a handle to it is
 // open, and the worker and the package find this one by its name.
@@ -35,12 +39,12 @@ static unsigned short ChooseInstallLanguage(void)
 static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
 {
     static Options options; // 3 KB of option buffers: kept off the stack
-    char packagePath[MAX_PATH];
+    StagedFile package;
     char msiexecPath[MAX_PATH];
     char mainCommand[COMMAND_BUFFER_SIZE];
 
-    // Phase 1: before any library is loaded, the current folder leaves the
-    // DLL search order. A failure is logged and start-up goes on.
+    // Before any library is loaded, the current folder leaves the DLL search
+    // order. A failure is logged and start-up goes on.
     HardenDllSearchPath("");
 
     InitOptions(&options, ChooseInstallLanguage());
@@ -48,19 +52,21 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
         return EXIT_BAD_COMMAND_LINE;
 
     if (!CheckEngineVersion(NULL)) {
-        // Message string 4 in the user's language, with an empty caption.
-        ShowMessageStringBox(instance, MESSAGE_ENGINE_TOO_OLD, L"", MB_ICONERROR);
+        ShowEngineTooOldBox(instance);
         return EXIT_ENGINE_TOO_OLD;
     }
 
-    MakePackagePath(packagePath);
-    if (!ExtractResourceToFile(instance, PACKAGE_RESOURCE_ID, PACKAGE_RESOURCE_TYPE, packagePath))
+    // A package path that could not be formed stays in the record as "": an
+    // absent package still returns EXIT_NO_PACKAGE, a present one then ends
+    // the process with EXIT_STAGING_PATH_TOO_LONG.
+    MakePackagePath(&package);
+    if (!ExtractResourceToFile(instance, PACKAGE_RESOURCE_ID, PACKAGE_RESOURCE_TYPE, &package))
         return EXIT_NO_PACKAGE;
 
     if (!LocateMsiexec(msiexecPath, sizeof(msiexecPath)))
         return EXIT_ENGINE_NOT_FOUND;
 
-    if (!ComposeMainCommand(mainCommand, sizeof(mainCommand), msiexecPath, packagePath,
+    if (!ComposeMainCommand(mainCommand, sizeof(mainCommand), msiexecPath, package.path,
                             options.language, options.properties))
         return EXIT_BAD_COMMAND_LINE;
 
@@ -73,7 +79,7 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
 
     result = RunReinstallHandshake(mainCommand, result);
     if (options.silent) // whatever the engine gave; never changes the result
-        RunSilentFollowUps(msiexecPath, options.language, options.pubhuxFolder, options.orvadbFolder);
+        RunSilentFollowUps(msiexecPath, options.language, options.runtimeFolder, options.databaseFolder);
 
     // An engine that ended early (a cancelled maintenance run) must not cut
     // a cabinet that later repairs read from the kit folder.

@@ -25,8 +25,8 @@ void InitOptions(Options *opts, unsigned short language)
     opts->language = language;
     opts->silent = 0;
     opts->properties[0] = '\0';
-    opts->pubhuxFolder[0] = '\0';
-    opts->orvadbFolder[0] = '\0';
+    opts->runtimeFolder[0] = '\0';
+    opts->databaseFolder[0] = '\0';
 }
 
 // Everything after the first '=' of an argument known to contain one.
@@ -65,9 +65,9 @@ static int TranslateOne(const char *arg, Options *opts)
         return 1;
     }
     if (strstr(arg, "/INSTALLDIRPUBHUX=") != NULL)
-        return CopyText(opts->pubhuxFolder, OPTION_BUFFER_SIZE, ValueAfterEquals(arg));
+        return CopyText(opts->runtimeFolder, OPTION_BUFFER_SIZE, ValueAfterEquals(arg));
     if (strstr(arg, "/INSTALLDIRORVADB=") != NULL)
-        return CopyText(opts->orvadbFolder, OPTION_BUFFER_SIZE, ValueAfterEquals(arg));
+        return CopyText(opts->databaseFolder, OPTION_BUFFER_SIZE, ValueAfterEquals(arg));
     return AppendText(opts->properties, OPTION_BUFFER_SIZE, arg) &&
            AppendText(opts->properties, OPTION_BUFFER_SIZE, " ");
 }

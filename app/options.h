@@ -14,8 +14,8 @@ struct Options {
     unsigned short language;             // install language (a LANGID)
     int silent;                          // "/s" was given
     char properties[OPTION_BUFFER_SIZE]; // passed to the engine verbatim
-    char pubhuxFolder[OPTION_BUFFER_SIZE]; // "/INSTALLDIRPUBHUX=" value
-    char orvadbFolder[OPTION_BUFFER_SIZE]; // "/INSTALLDIRORVADB=" value
+    char runtimeFolder[OPTION_BUFFER_SIZE];  // public runtime folder: "/INSTALLDIRPUBHUX=" value
+    char databaseFolder[OPTION_BUFFER_SIZE]; // database folder: "/INSTALLDIRORVADB=" value
 };
 
 // The install language for a user whose default LANGID is `userLangId`.

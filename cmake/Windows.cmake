@@ -31,7 +31,7 @@ set(PRODUCT_LINK_OPTIONS -static -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 add_library(bootstrap STATIC
     ${LOGIC_SOURCES}
     support/sysload.cpp
-    support/boxes.cpp
+    support/ending.cpp
     support/log.cpp
     staging/staging.cpp
     staging/cabinet_writer.cpp

@@ -1,7 +1,7 @@
 #include "installer/afterinstall.h"
 
 #include "installer/engine.h"
-#include "installer/followup.h"
+#include "installer/afterinstall_logic.h"
 #include "support/probes.h"
 
 DWORD RunReinstallHandshake(char *mainCommand, DWORD result)

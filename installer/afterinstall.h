@@ -1,5 +1,6 @@
 // The two phases after the main engine run: the reinstall handshake and the
 // silent follow-up installs from the kit home.
+// What decides, free of Win32 and tested natively: installer/afterinstall_logic.h.
 #ifndef INSTALLER_AFTERINSTALL_H
 #define INSTALLER_AFTERINSTALL_H
 

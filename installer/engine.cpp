@@ -1,6 +1,7 @@
 #include "installer/engine.h"
 
-#include "installer/command.h"
+#include "installer/engine_logic.h"
+#include "support/ending.h"
 #include "support/sysload.h"
 #include "support/text.h"
 
@@ -83,23 +84,23 @@ int LocateMsiexec(char *out, DWORD size)
         return MakeSystemPath(out, size, kMsiexecName);
     // The location is used as stored: one that ends in a backslash gives a
     // doubled one before the name, which the system accepts.
-    if (ReadInstallerLocation(out, size) && AppendText(out, size, "\\") &&
-        AppendText(out, size, kMsiexecName))
-        return 1;
-    out[0] = '\0';
+    const char *const parts[] = {"\\", kMsiexecName};
+    if (ReadInstallerLocation(out, size))
+        return AppendAllOrEmpty(out, size, parts);
+    out[0] = '\0'; // a failed read may have left bytes behind
     return 0;
 }
 
 DWORD RunAndWait(char *commandLine)
 {
-    DWORD exitCode = 1;
+    DWORD exitCode = EXIT_ENGINE_NOT_STARTED; // also when no code can be read
     STARTUPINFOA startup;
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     ZeroMemory(&process, sizeof(process));
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return 1;
+        return EXIT_ENGINE_NOT_STARTED;
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hProcess);

@@ -1,5 +1,6 @@
 // The Windows Installer engine: the version gate, where msiexec.exe lives,
 // and running it.
+// What decides, free of Win32 and tested natively: installer/engine_logic.h.
 #ifndef INSTALLER_ENGINE_H
 #define INSTALLER_ENGINE_H
 
@@ -22,7 +23,8 @@ BOOL IsVersion52(void);
 int LocateMsiexec(char *out, DWORD size);
 
 // Runs `commandLine` (its quoted head names the executable) and waits for it.
-// Returns its exit code, or 1 when it could not be started.
+// Returns its exit code, or EXIT_ENGINE_NOT_STARTED when it could not be
+// started (support/ending.h).
 DWORD RunAndWait(char *commandLine);
 
 #endif

@@ -21,12 +21,12 @@ DWORD WINAPI CabinetWriterThread(LPVOID module)
     for (int i = 0; i < CABINET_COUNT; i++) {
         const CabinetEntry *entry = &kCabinetTable[i];
         char name[MAX_PATH];
-        char path[MAX_PATH];
+        StagedFile cabinet;
         FormatCabinetName(name, sizeof(name), entry);
         // The folder chain is made again for every cabinet: the engine may
         // be working in the same folders meanwhile.
-        MakeCabinetPath(path, name);
-        ExtractResourceToFile((HMODULE)module, entry->resourceId, entry->resourceType, path);
+        MakeCabinetPath(&cabinet, name);
+        ExtractResourceToFile((HMODULE)module, entry->resourceId, entry->resourceType, &cabinet);
     }
     SignalCabinetsReady();
     ReleaseFolderLookupLibraries(&lookupLibraries);

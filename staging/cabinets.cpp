@@ -25,16 +25,16 @@ int FormatCabinetName(char *out, size_t cap, const CabinetEntry *entry)
     if (!CopyText(out, cap, ""))
         return 0;
     size_t nextPart = 0;
-    int ok = 1;
-    for (const char *p = entry->nameFormat; ok && *p != '\0'; p++) {
+    for (const char *p = entry->nameFormat; *p != '\0'; p++) {
+        char single[2] = {*p, '\0'};
+        const char *piece = single;
         if (p[0] == '%' && p[1] == 's' && nextPart < partCount) {
-            ok = AppendText(out, cap, kVersionParts[nextPart++]);
+            piece = kVersionParts[nextPart++];
             p++;
-        } else {
-            ok = AppendTextN(out, cap, p, 1);
         }
+        const char *const parts[] = {piece};
+        if (!AppendAllOrEmpty(out, cap, parts))
+            return 0;
     }
-    if (!ok)
-        out[0] = '\0';
-    return ok;
+    return 1;
 }

@@ -1,10 +1,7 @@
 #include "staging/staging.h"
 
-#include <string.h>
-
 #include "staging/chunks.h"
-#include "staging/layout.h"
-#include "support/boxes.h"
+#include "staging/staging_logic.h"
 #include "support/profile.h"
 #include "support/sysload.h"
 #include "support/text.h"
@@ -145,66 +142,55 @@ static BOOL IsLink(const char *folder)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// Appends "\" and `part` to `path` and creates the folder it names, as long
-// as no folder on the way is a link: a folder made beneath one would already
-// be written through it. The writing itself then refuses the link.
-static int AppendFolder(char *path, const char *part, BOOL *beneathLink)
+// Creates the folders of `staged` from the outside in (its base too when
+// `createBase`), as far as they were formed and as long as none on the way is
+// a link: a folder made beneath one would already be written through it. The
+// writing itself then refuses the link.
+static void CreateStagingFolders(const StagedFile *staged, BOOL createBase)
 {
-    if (!AppendText(path, MAX_PATH, "\\") || !AppendText(path, MAX_PATH, part))
-        return 0;
-    if (!*beneathLink) {
-        CreateDirectoryA(path, NULL); // it may exist already; a real failure shows at CreateFile
-        *beneathLink = IsLink(path);
+    if (staged->base[0] == '\0')
+        return;
+    if (createBase)
+        CreateDirectoryA(staged->base, NULL);
+    for (int i = 0; i < STAGING_FOLDER_COUNT && staged->folders[i][0] != '\0'; i++) {
+        CreateDirectoryA(staged->folders[i], NULL); // it may exist already; a real failure shows at CreateFile
+        if (IsLink(staged->folders[i]))
+            return;
     }
-    return 1;
 }
 
-int BuildStagingPath(char *path, const char *fileName, BOOL createBase)
+int BuildStagedFile(StagedFile *staged, const char *base, const char *fileName, BOOL createBase)
 {
-    BOOL beneathLink = FALSE;
-    if (path[0] != '\0') {
-        if (createBase)
-            CreateDirectoryA(path, NULL);
-        if (AppendFolder(path, "Qel", &beneathLink) && AppendFolder(path, "Orva", &beneathLink) &&
-            AppendFolder(path, PROFILE_KIT_FOLDER, &beneathLink) && AppendText(path, MAX_PATH, "\\") &&
-            AppendText(path, MAX_PATH, fileName))
-            return 1;
-    }
-    path[0] = '\0';
-    return 0;
+    int formed = FormStagedFile(staged, base, fileName);
+    CreateStagingFolders(staged, createBase);
+    return formed;
 }
 
-int MakePackagePath(char *out)
+void MakePackagePath(StagedFile *out)
 {
-    GetUserDataFolder(out);
-    return BuildStagingPath(out, PROFILE_PACKAGE_FILE, TRUE);
+    char base[MAX_PATH];
+    GetUserDataFolder(base);
+    BuildStagedFile(out, base, PROFILE_PACKAGE_FILE, TRUE);
 }
 
-int MakeCabinetPath(char *out, const char *name)
+void MakeCabinetPath(StagedFile *out, const char *name)
 {
+    char base[MAX_PATH];
     char fileName[MAX_PATH];
-    GetUserDataFolder(out);
-    if (!CopyText(fileName, sizeof(fileName), name) || !AppendText(fileName, sizeof(fileName), ".cab")) {
-        out[0] = '\0';
-        return 0;
-    }
-    return BuildStagingPath(out, fileName, FALSE);
+    const char *const parts[] = {name, ".cab"};
+    GetUserDataFolder(base);
+    if (!JoinText(fileName, sizeof(fileName), parts))
+        FormStagedFile(out, "", ""); // nothing formed, nothing made
+    else
+        BuildStagedFile(out, base, fileName, FALSE);
 }
 
-int AreStagingFoldersReal(const char *path)
+int AreStagingFoldersReal(const StagedFile *staged)
 {
     // From the outside in: a link higher up decides what lies below it.
-    static const int levels[] = {STAGING_QEL_FOLDER, STAGING_ORVA_FOLDER, STAGING_KIT_FOLDER};
-    for (size_t i = 0; i < sizeof(levels) / sizeof(levels[0]); i++) {
-        char folder[MAX_PATH];
-        if (!StagingFolderOf(path, levels[i], folder, sizeof(folder))) {
-            SetLastError(ERROR_BAD_PATHNAME);
+    for (int i = 0; i < STAGING_FOLDER_COUNT; i++) {
+        if (IsLink(staged->folders[i]))
             return 0;
-        }
-        if (IsLink(folder)) {
-            SetLastError(ERROR_REPARSE_POINT_ENCOUNTERED);
-            return 0;
-        }
     }
     return 1;
 }
@@ -238,7 +224,7 @@ static int WriteFileChunk(void *context, const unsigned char *bytes, unsigned lo
     return 1;
 }
 
-int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *path)
+int ExtractResourceToFile(HMODULE module, int id, const char *type, const StagedFile *staged)
 {
     HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), type);
     if (resource == NULL)
@@ -248,13 +234,11 @@ int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *
     if (bytes == NULL && size != 0)
         return 0;
 
-    if (path[0] == '\0') {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        FailWithSystemError(LABEL_CREATE_FILE);
-    }
-    if (!AreStagingFoldersReal(path))
-        FailWithSystemError(LABEL_CREATE_FILE);
-    HANDLE file = CreateNewStagedFile(path);
+    if (staged->path[0] == '\0')
+        FailWithCode(LABEL_CREATE_FILE, EXIT_STAGING_PATH_TOO_LONG);
+    if (!AreStagingFoldersReal(staged))
+        FailWithCode(LABEL_CREATE_FILE, EXIT_STAGING_FOLDER_IS_LINK);
+    HANDLE file = CreateNewStagedFile(staged->path);
     if (file == INVALID_HANDLE_VALUE)
         FailWithSystemError(LABEL_CREATE_FILE);
     if (!WriteInChunks(bytes, size, WriteFileChunk, file))
@@ -262,28 +246,4 @@ int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *
     if (!CloseHandle(file))
         FailWithSystemError(LABEL_CLOSE_HANDLE);
     return 1;
-}
-
-void FailWithSystemError(const char *label)
-{
-    DWORD code = GetLastError();
-    char *systemText = NULL;
-    if (!FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, NULL, code,
-                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&systemText, 0, NULL))
-        systemText = NULL; // no text for this code: show the label and the code alone
-    const char *shownText = systemText != NULL ? systemText : "";
-
-    size_t capacity = strlen(shownText) + strlen(label) + 40;
-    char *message = (char *)LocalAlloc(LPTR, capacity);
-    if (message != NULL) {
-        CopyText(message, capacity, label);
-        AppendText(message, capacity, " failed with error ");
-        AppendDecimal(message, capacity, (long)(int)code);
-        AppendText(message, capacity, ": ");
-        AppendText(message, capacity, shownText);
-    }
-    ShowMessageBox(message != NULL ? message : label, "Error", MB_OK); // no box without user32
-    LocalFree(message);
-    LocalFree(systemText);
-    ExitProcess(code);
 }

@@ -1,9 +1,13 @@
 // Staging folders and resource extraction: where the package and its
 // cabinets are written, and the writing itself.
+// What decides, free of Win32 and tested natively: staging/staging_logic.h.
 #ifndef STAGING_STAGING_H
 #define STAGING_STAGING_H
 
 #include <windows.h>
+
+#include "staging/staging_logic.h"
+#include "support/ending.h"
 
 // Labels of the fatal "Error" box; "Wrapper" names this program.
 #define LABEL_CREATE_FILE "Installer : Wrapper.CreateFile "
@@ -32,44 +36,36 @@ void ReleaseFolderLookupLibraries(FolderLookupLibraries *held);
 // or FALSE with "" in `out` when no usable folder could be had.
 BOOL GetUserDataFolder(char *out);
 
-// Extends `path` (MAX_PATH bytes, holding the user data folder) to
-// "<path>\Qel\Orva\<kit folder>\<fileName>", creating each folder on the
-// way (the user data folder itself too when `createBase`). Returns 1, or 0
-// with "" in `path` when the base is empty or the path would exceed 259
-// characters; a cut path would stage the file somewhere else.
-int BuildStagingPath(char *path, const char *fileName, BOOL createBase);
+// Forms the chain of `fileName` under `base` into `staged` (FormStagedFile)
+// and creates its folders from the outside in, `base` itself too when
+// `createBase`; no folder is made beneath one that is a link. Returns 1, or 0
+// with "" as the file's path when `base` is empty or the path would exceed
+// 259 characters.
+int BuildStagedFile(StagedFile *staged, const char *base, const char *fileName, BOOL createBase);
 
-// The package's staging path in `out` (MAX_PATH bytes), folders created.
-// 0 with "" in `out` when no path could be formed.
-int MakePackagePath(char *out);
+// The package's staged file under the user data folder, folders created.
+// Its path is "" when none could be formed; ExtractResourceToFile acts on
+// that, so there is no result to ignore.
+void MakePackagePath(StagedFile *out);
 
-// The staging path of cabinet `name` (without ".cab") in `out` (MAX_PATH
-// bytes): the same chain as the package's, the user data folder itself not
-// created. 0 with "" in `out` when no path could be formed.
-int MakeCabinetPath(char *out, const char *name);
+// The staged file of cabinet `name` (without ".cab"): the same chain as the
+// package's, the user data folder itself not created. Its path is "" when
+// none could be formed.
+void MakeCabinetPath(StagedFile *out, const char *name);
 
-#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
-#define ERROR_REPARSE_POINT_ENCOUNTERED 4395
-#endif
+// Whether the three folders of `staged` are real folders and not links
+// (junctions) that would send the file elsewhere. A folder that is missing is
+// left to the file's creation to report.
+int AreStagingFoldersReal(const StagedFile *staged);
 
-// Whether the kit folder of the staging path `path`, its "Orva" and its
-// "Qel" are real folders and not links (junctions) that would send the file
-// elsewhere. 0 with ERROR_REPARSE_POINT_ENCOUNTERED as last error when one
-// is a link (ERROR_BAD_PATHNAME when `path` has no such three folders). A
-// folder that is missing is left to the file's creation to report.
-int AreStagingFoldersReal(const char *path);
-
-// Writes resource `id` of string type `type` to `path`, replacing any file
-// there: the old file, or a link planted in its place, is deleted and the
-// file created anew. Returns 1 when written, 0 when the resource does not
-// exist. Any failure to write ends the process through FailWithSystemError,
-// a link among the three folders of `path` (AreStagingFoldersReal) with
-// ERROR_REPARSE_POINT_ENCOUNTERED; an empty `path` (no staging path could be
-// formed) fails as a name too long.
-int ExtractResourceToFile(HMODULE module, int id, const char *type, const char *path);
-
-// Shows "<label> failed with error <code>: <system text>" in a box captioned
-// "Error" and ends the process with the last error code.
-__declspec(noreturn) void FailWithSystemError(const char *label);
+// Writes resource `id` of string type `type` to the path of `staged`,
+// replacing any file there: the old file, or a link planted in its place, is
+// deleted and the file created anew. Returns 1 when written, 0 when the
+// resource does not exist. Any failure to write ends the process through
+// FailWithSystemError (support/ending.h): an empty path (none could be
+// formed) with EXIT_STAGING_PATH_TOO_LONG, a link among its three folders
+// (AreStagingFoldersReal) with EXIT_STAGING_FOLDER_IS_LINK, else the code
+// the file's creation, writing or closing failed with.
+int ExtractResourceToFile(HMODULE module, int id, const char *type, const StagedFile *staged);
 
 #endif

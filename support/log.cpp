@@ -5,7 +5,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "support/logtext.h"
+#include "support/log_logic.h"
 
 // The log's path into `path` (LOG_PATH_SIZE bytes). TMPDIR gets a backslash
 // whether or not it ends in one; the temporary folder already ends in one. A

@@ -1,7 +1,7 @@
 #include "support/probes.h"
 
 #include "support/profile.h"
-#include "support/regstring.h"
+#include "support/probes_logic.h"
 
 static_assert(REGISTRY_TYPE_NONE == REG_NONE && REGISTRY_TYPE_SZ == REG_SZ &&
                   REGISTRY_TYPE_EXPAND_SZ == REG_EXPAND_SZ && REGISTRY_TYPE_MULTI_SZ == REG_MULTI_SZ,

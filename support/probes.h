@@ -1,6 +1,7 @@
 // What the installed packages left behind: typed reads of registry strings,
 // the vendor key's values (with the InstallStatus handshake value), the kit
 // home, and a file-presence probe. Synchronous, silent, no state of their own.
+// What decides, free of Win32 and tested natively: support/probes_logic.h.
 #ifndef SUPPORT_PROBES_H
 #define SUPPORT_PROBES_H
 

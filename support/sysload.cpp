@@ -2,7 +2,7 @@
 
 #include "support/hardening_messages.h"
 #include "support/log.h"
-#include "support/logtext.h"
+#include "support/log_logic.h"
 #include "support/text.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -28,10 +28,9 @@ static SystemPathStep FormSystemPath(char *out, size_t cap, const char *name, UI
         out[0] = '\0';
         return SYSTEM_DIRECTORY_NOT_HAD;
     }
-    if (!AppendText(out, cap, "\\") || !AppendText(out, cap, name)) {
-        out[0] = '\0';
+    const char *const parts[] = {"\\", name};
+    if (!AppendAllOrEmpty(out, cap, parts))
         return SYSTEM_PATH_TOO_LONG;
-    }
     return SYSTEM_PATH_FORMED;
 }
 

@@ -20,6 +20,9 @@ HMODULE LoadSystemLibrary(const char *name);
 // The same load, with each failure appended to the diagnostic log: the
 // system directory not had, the path over 259 characters (nothing is loaded
 // then), or the load itself failing (with the full path it tried).
+// Its name breaks the program's naming on purpose: the log's records name the
+// function ("HUX_System_LoadLibrary(kernel32.dll) failed", ...), and whoever
+// reads a log finds the code by that name.
 HMODULE HUX_System_LoadLibrary(const char *name);
 
 // Start-up hardening: calls kernel32's SetDllDirectoryA(directory), looked up

@@ -54,6 +54,26 @@ int AppendDecimal(char *buf, size_t cap, long value)
     return AppendText(buf, cap, digits + pos);
 }
 
+int AppendAllOrEmpty(char *buf, size_t cap, const char *const *parts, size_t count)
+{
+    for (size_t i = 0; i < count; i++) {
+        if (!AppendText(buf, cap, parts[i])) {
+            if (cap != 0)
+                buf[0] = '\0';
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int JoinText(char *buf, size_t cap, const char *const *parts, size_t count)
+{
+    if (cap == 0)
+        return 0;
+    buf[0] = '\0';
+    return AppendAllOrEmpty(buf, cap, parts, count);
+}
+
 int StartsWith(const char *text, const char *prefix)
 {
     return strncmp(text, prefix, strlen(prefix)) == 0;

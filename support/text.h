@@ -24,6 +24,23 @@ int AppendTextN(char *buf, size_t cap, const char *src, size_t count);
 // Appends `value` in decimal, with a leading '-' when negative (what "%d" gives).
 int AppendDecimal(char *buf, size_t cap, long value);
 
+// Appends each of the `count` texts in `parts` to the text in `buf`: all of
+// them, or none. 1 on success; 0 with "" in `buf` when they do not all fit,
+// so that a cut text is never used (nothing is written when `cap` is 0).
+int AppendAllOrEmpty(char *buf, size_t cap, const char *const *parts, size_t count);
+
+// The same after emptying `buf`: its content becomes `parts` joined, or "".
+int JoinText(char *buf, size_t cap, const char *const *parts, size_t count);
+
+template <size_t N> int AppendAllOrEmpty(char *buf, size_t cap, const char *const (&parts)[N])
+{
+    return AppendAllOrEmpty(buf, cap, parts, N);
+}
+template <size_t N> int JoinText(char *buf, size_t cap, const char *const (&parts)[N])
+{
+    return JoinText(buf, cap, parts, N);
+}
+
 // Whether `text` begins with `prefix`.
 int StartsWith(const char *text, const char *prefix);
 

@@ -6,7 +6,7 @@
 // its terminator inside the buffer.
 #include "tests/fuzz/fuzz_support.h"
 
-#include "installer/followup.h"
+#include "installer/afterinstall_logic.h"
 #include "support/language.h"
 
 static std::string InstallHead(const std::string &msiexec, const std::string &package)

@@ -9,7 +9,7 @@
 #include <locale.h>
 #include <time.h>
 
-#include "support/logtext.h"
+#include "support/log_logic.h"
 
 static int PickField(FuzzReader *reader)
 {

@@ -6,7 +6,7 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include "app/options.h"
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 #include "support/language.h"
 #include "support/text.h"
 
@@ -37,16 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!TranslateOptions((int)argv.size(), argv.data(), &options))
         return 0;
     Check(BoundedLength(options.properties, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
-    Check(BoundedLength(options.pubhuxFolder, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
-    Check(BoundedLength(options.orvadbFolder, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
+    Check(BoundedLength(options.runtimeFolder, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
+    Check(BoundedLength(options.databaseFolder, OPTION_BUFFER_SIZE) < OPTION_BUFFER_SIZE);
     Check(IsSupportedLanguage(options.language));
     Check(!options.silent || strstr(options.properties, "/qn") != NULL);
 
     const char msiexec[] = "C:\\windows\\system32\\msiexec.exe";
     HeapBuffer command(COMMAND_BUFFER_SIZE);
-    std::string expected = ExpectedMainCommand(msiexec, options.pubhuxFolder, options.language,
+    std::string expected = ExpectedMainCommand(msiexec, options.runtimeFolder, options.language,
                                                options.properties);
-    int composed = ComposeMainCommand(command.bytes, command.cap, msiexec, options.pubhuxFolder,
+    int composed = ComposeMainCommand(command.bytes, command.cap, msiexec, options.runtimeFolder,
                                       options.language, options.properties);
     Check(composed == (expected.size() < COMMAND_BUFFER_SIZE));
     Check(command.Terminated());

@@ -1,16 +1,17 @@
-// The path joins and the usable-folder check: the staging base test, the log
-// path, a kit file's path and a cabinet's name. The input gives a capacity
-// pick, then the folder, the separator and the file name as lines. Each join
+// The path joins and the usable-folder check: the staging base test, a
+// staged file's chain, the log path, a kit file's path and a cabinet's name.
+// The input gives a capacity pick, then the folder, the separator and the
+// file name as lines. Each join
 // is exactly its parts put together when that fits the capacity, else "",
 // and a folder passes only when it is absolute and below its root.
 #include "tests/fuzz/fuzz_support.h"
 
 #include <ctype.h>
 
-#include "installer/followup.h"
+#include "installer/afterinstall_logic.h"
 #include "staging/cabinets.h"
-#include "staging/layout.h"
-#include "support/logtext.h"
+#include "staging/staging_logic.h"
+#include "support/log_logic.h"
 #include "support/profile.h"
 
 // The rule, written out on its own: "X:\" or "\\server\share\" (both names
@@ -89,6 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string kitPath = folder + "\\" + fileName;
     HeapBuffer kit(PickCapacity(capPick, kitPath.size() + 1, FOLLOWUP_BUFFER_SIZE));
     CheckJoin(MakeKitFilePath(kit.bytes, kit.cap, folderText.text, fileText.text), kit, kitPath);
+
+    // The staged file's chain: each part is the one before it, "\" and its
+    // name while that fits 259 characters, else "" and so are all after it.
+    StagedFile staged;
+    int formed = FormStagedFile(&staged, folderText.text, fileText.text);
+    std::string chain = strlen(folderText.text) < STAGING_PATH_SIZE ? folderText.text : "";
+    Check(chain == staged.base);
+    const char *const names[] = {"Qel", "Orva", PROFILE_KIT_FOLDER, fileText.text};
+    for (int i = 0; i < 4; i++) {
+        chain = chain.empty() ? "" : chain + "\\" + names[i];
+        if (chain.size() >= STAGING_PATH_SIZE)
+            chain = "";
+        Check(chain == (i < STAGING_FOLDER_COUNT ? staged.folders[i] : staged.path));
+    }
+    Check(formed == (int)!chain.empty());
 
     // The file name line as a cabinet name format, and the table's own formats.
     CabinetEntry entry = {"CABINET", 1, fileText.text};

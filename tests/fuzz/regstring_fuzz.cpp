@@ -5,7 +5,7 @@
 // the buffer, and must pass exactly the terminated strings.
 #include "tests/fuzz/fuzz_support.h"
 
-#include "support/regstring.h"
+#include "support/probes_logic.h"
 
 enum { ERROR_FILE_NOT_FOUND_CODE = 2, ERROR_MORE_DATA_CODE = 234 };
 

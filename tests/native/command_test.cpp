@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "installer/command.h"
+#include "installer/engine_logic.h"
 
 namespace {
 const char kMsiexec[] = "C:\\windows\\system32\\msiexec.exe";

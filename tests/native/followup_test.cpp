@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "installer/followup.h"
+#include "installer/afterinstall_logic.h"
 
 namespace {
 const char kMsiexec[] = "C:\\windows\\system32\\msiexec.exe";

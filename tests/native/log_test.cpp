@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/hardening_messages.h"
-#include "support/logtext.h"
+#include "support/log_logic.h"
 
 namespace {
 

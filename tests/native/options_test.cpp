@@ -98,12 +98,12 @@ TEST(TranslateOptions, FolderValuesTakeEverythingAfterTheFirstEquals)
     Translation t = Translate({"/INSTALLDIRPUBHUX=C:\\a=b", "/INSTALLDIRORVADB=D:\\db",
                                "/INSTALLDIRPUBHUX=C:\\later", "x/INSTALLDIRORVADB=E:\\y"});
     ASSERT_EQ(1, t.ok);
-    EXPECT_STREQ("C:\\later", t.options.pubhuxFolder);
-    EXPECT_STREQ("E:\\y", t.options.orvadbFolder);
+    EXPECT_STREQ("C:\\later", t.options.runtimeFolder);
+    EXPECT_STREQ("E:\\y", t.options.databaseFolder);
     EXPECT_STREQ("", t.options.properties);
 
     Translation first = Translate({"/INSTALLDIRPUBHUX=C:\\a=b"});
-    EXPECT_STREQ("C:\\a=b", first.options.pubhuxFolder);
+    EXPECT_STREQ("C:\\a=b", first.options.runtimeFolder);
 }
 
 TEST(TranslateOptions, PropertyStringOfExactly1023CharactersFits)

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "support/regstring.h"
+#include "support/probes_logic.h"
 
 namespace {
 const long kMoreData = 234; // ERROR_MORE_DATA

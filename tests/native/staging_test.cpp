@@ -7,7 +7,7 @@
 
 #include "staging/cabinets.h"
 #include "staging/chunks.h"
-#include "staging/layout.h"
+#include "staging/staging_logic.h"
 
 namespace {
 
@@ -146,59 +146,67 @@ TEST(CabinetTable, NameThatDoesNotFitIsRefusedNotCut)
     EXPECT_STREQ("a4b2017%s%d", out);
 }
 
-TEST(StagingFolderOf, GivesTheKitOrvaAndQelFoldersOfAStagingPath)
+TEST(StagedFile, GivesTheBaseTheQelOrvaAndKitFoldersAndTheFile)
 {
-    const char path[] = "C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi";
-    struct {
-        int level;
-        const char *folder;
-    } const cases[] = {
-        {STAGING_KIT_FOLDER, "C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64"},
-        {STAGING_ORVA_FOLDER, "C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva"},
-        {STAGING_QEL_FOLDER, "C:\\users\\u\\AppData\\LocalLow\\Qel"},
-    };
-    for (const auto &c : cases) {
-        char out[260];
-        ASSERT_EQ(1, StagingFolderOf(path, c.level, out, sizeof(out))) << c.level;
-        EXPECT_STREQ(c.folder, out);
-    }
+    StagedFile staged;
+    ASSERT_EQ(1, FormStagedFile(&staged, "C:\\users\\u\\AppData\\LocalLow", "pmx4.2.0_17.msi"));
+    EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow", staged.base);
+    EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel", staged.folders[0]);
+    EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva", staged.folders[1]);
+    EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64", staged.folders[2]);
+    EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi", staged.path);
 }
 
-TEST(StagingFolderOf, RefusesPathsWithoutThatFolder)
+TEST(StagedFile, BaseIsUsedAsGivenAndAnEmptyOneFormsNothing)
 {
     struct {
+        const char *base;
+        int formed;
+        const char *qel;
         const char *path;
-        int level;
-        int ok;
-        const char *folder;
     } const cases[] = {
-        {"\\\\server\\share\\Qel\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 1, "\\\\server\\share\\Qel"},
-        {"C:\\base\\\\Qel\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 1, "C:\\base\\\\Qel"}, // base ended in "\"
-        {"C:\\Qel\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 1, "C:\\Qel"},
-        {"C:\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 0, ""}, // only the drive is left
-        {"Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 0, ""},
-        {"\\Orva\\kit\\a.cab", STAGING_QEL_FOLDER, 0, ""},
-        {"kit\\a.cab", STAGING_KIT_FOLDER, 1, "kit"},
-        {"a.cab", STAGING_KIT_FOLDER, 0, ""},
-        {"", STAGING_KIT_FOLDER, 0, ""},
-        {"\\a.cab", STAGING_KIT_FOLDER, 0, ""},
+        {"\\\\server\\share", 1, "\\\\server\\share\\Qel", "\\\\server\\share\\Qel\\Orva\\pmx4.2.0_17_x64\\a.cab"},
+        {"C:\\base\\", 1, "C:\\base\\\\Qel", "C:\\base\\\\Qel\\Orva\\pmx4.2.0_17_x64\\a.cab"}, // base ended in "\"
+        {"C:", 1, "C:\\Qel", "C:\\Qel\\Orva\\pmx4.2.0_17_x64\\a.cab"},
+        {"", 0, "", ""},
     };
     for (const auto &c : cases) {
-        char out[260];
-        memset(out, 'x', sizeof(out));
-        EXPECT_EQ(c.ok, StagingFolderOf(c.path, c.level, out, sizeof(out))) << c.path;
-        EXPECT_STREQ(c.folder, out) << c.path;
+        StagedFile staged;
+        memset(&staged, 'x', sizeof(staged));
+        EXPECT_EQ(c.formed, FormStagedFile(&staged, c.base, "a.cab")) << c.base;
+        EXPECT_STREQ(c.base, staged.base);
+        EXPECT_STREQ(c.qel, staged.folders[0]) << c.base;
+        EXPECT_STREQ(c.path, staged.path) << c.base;
     }
 }
 
-TEST(StagingFolderOf, FolderThatDoesNotFitIsRefusedNotCut)
+// The path has 259 characters at most: one more and it is refused, not cut;
+// the folders that still fit are kept, so that they are made as before.
+TEST(StagedFile, PathOf259CharactersFitsOneMoreIsRefusedNotCut)
 {
-    const char path[] = "C:\\b\\Qel\\Orva\\kit\\a.cab"; // the Qel folder: 8 characters
-    char out[9];
-    EXPECT_EQ(1, StagingFolderOf(path, STAGING_QEL_FOLDER, out, sizeof(out)));
-    EXPECT_STREQ("C:\\b\\Qel", out);
-    memset(out, 'x', sizeof(out));
-    EXPECT_EQ(0, StagingFolderOf(path, STAGING_QEL_FOLDER, out, 8));
-    EXPECT_STREQ("", out);
-    EXPECT_EQ(0, StagingFolderOf(path, STAGING_QEL_FOLDER, out, 0)); // nothing written at all
+    const std::string tail = "\\Qel\\Orva\\pmx4.2.0_17_x64\\a.cab";
+    const std::string base(259 - tail.size(), 'b');
+    StagedFile staged;
+    ASSERT_EQ(1, FormStagedFile(&staged, base.c_str(), "a.cab"));
+    EXPECT_EQ(base + tail, staged.path);
+
+    memset(&staged, 'x', sizeof(staged));
+    EXPECT_EQ(0, FormStagedFile(&staged, (base + "b").c_str(), "a.cab"));
+    EXPECT_STREQ("", staged.path);
+    EXPECT_EQ(base + "b\\Qel\\Orva\\pmx4.2.0_17_x64", staged.folders[2]);
+
+    // A kit folder that does not fit: neither it nor the file is formed.
+    const std::string longBase(259 - std::string("\\Qel\\Orva\\pmx4.2.0_17_x64").size() + 1, 'b');
+    memset(&staged, 'x', sizeof(staged));
+    EXPECT_EQ(0, FormStagedFile(&staged, longBase.c_str(), "a.cab"));
+    EXPECT_EQ(longBase + "\\Qel\\Orva", staged.folders[1]);
+    EXPECT_STREQ("", staged.folders[2]);
+    EXPECT_STREQ("", staged.path);
+
+    // A base that does not fit forms nothing at all.
+    memset(&staged, 'x', sizeof(staged));
+    EXPECT_EQ(0, FormStagedFile(&staged, std::string(260, 'b').c_str(), "a.cab"));
+    EXPECT_STREQ("", staged.base);
+    EXPECT_STREQ("", staged.folders[0]);
+    EXPECT_STREQ("", staged.path);
 }

@@ -3,6 +3,9 @@
 #include <limits.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "support/text.h"
 
 TEST(BoundedText, AppendFillsTheBufferExactlyAndNoFurther)
@@ -64,4 +67,55 @@ TEST(BoundedText, DecimalMatchesPercentD)
     char tight[5] = "";
     EXPECT_EQ(0, AppendDecimal(tight, sizeof(tight), -1234));
     EXPECT_STREQ("", tight);
+}
+
+// The all-or-nothing join: every part appended, or "" left behind; never a
+// text cut at the capacity.
+TEST(AllOrNothing, AppendsEveryPartOrLeavesTheBufferEmpty)
+{
+    struct {
+        const char *before; // the buffer's text before (JoinText: ignored)
+        size_t cap;
+        std::vector<const char *> parts;
+        int appended;
+        const char *afterAppend;
+        int joined;
+        const char *afterJoin;
+    } const cases[] = {
+        {"", 5, {"ab", "cd"}, 1, "abcd", 1, "abcd"},        // exact fit
+        {"", 4, {"ab", "cd"}, 0, "", 0, ""},                // one over: not "ab", not "abc"
+        {"x", 6, {"ab", "cd"}, 1, "xabcd", 1, "abcd"},      // exact fit after the text there
+        {"x", 5, {"ab", "cd"}, 0, "", 1, "abcd"},           // one over only when appended
+        {"xyz", 4, {"", ""}, 1, "xyz", 1, ""},
+        {"xyz", 4, {}, 1, "xyz", 1, ""},
+        {"", 1, {"a"}, 0, "", 0, ""},
+        {"", 1, {""}, 1, "", 1, ""},
+        {"x", 3, {"abc", "d"}, 0, "", 0, ""},              // the first part already too long
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.before) + " cap " + std::to_string(c.cap));
+        char buf[16];
+        memset(buf, '#', sizeof(buf));
+        strcpy(buf, c.before);
+        EXPECT_EQ(c.appended, AppendAllOrEmpty(buf, c.cap, c.parts.data(), c.parts.size()));
+        EXPECT_STREQ(c.afterAppend, buf);
+        EXPECT_EQ('#', buf[c.cap < strlen(c.before) + 1 ? strlen(c.before) + 1 : c.cap]) << "written past cap";
+
+        memset(buf, '#', sizeof(buf));
+        strcpy(buf, c.before);
+        EXPECT_EQ(c.joined, JoinText(buf, c.cap, c.parts.data(), c.parts.size()));
+        EXPECT_STREQ(c.afterJoin, buf);
+        EXPECT_EQ('#', buf[c.cap < strlen(c.before) + 1 ? strlen(c.before) + 1 : c.cap]) << "written past cap";
+    }
+}
+
+TEST(AllOrNothing, NothingIsWrittenWithoutCapacityOrTerminator)
+{
+    const char *const parts[] = {"a"};
+    char buf[4] = {'x', 'y', 'z', 'w'};
+    EXPECT_EQ(0, AppendAllOrEmpty(buf, 0, parts));
+    EXPECT_EQ(0, JoinText(buf, 0, parts));
+    EXPECT_EQ(0, memcmp(buf, "xyzw", 4));
+    EXPECT_EQ(0, AppendAllOrEmpty(buf, 4, parts)); // no terminator within the buffer: not a text
+    EXPECT_STREQ("", buf);
 }

@@ -14,10 +14,11 @@ namespace {
 std::string StagedCabinet(int index)
 {
     char name[MAX_PATH];
-    char path[MAX_PATH];
+    StagedFile cabinet;
     EXPECT_EQ(1, FormatCabinetName(name, sizeof(name), &kCabinetTable[index]));
-    EXPECT_EQ(1, MakeCabinetPath(path, name));
-    return path;
+    MakeCabinetPath(&cabinet, name);
+    EXPECT_STRNE("", cabinet.path);
+    return cabinet.path;
 }
 
 std::string CabinetResource(int index)

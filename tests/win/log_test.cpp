@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "support/log.h"
-#include "support/logtext.h"
+#include "support/log_logic.h"
 #include "tests/win/helpers.h"
 #include "tests/win/logcheck.h"
 

@@ -1,9 +1,11 @@
 // Windows-level tests. Besides running the tests, the program serves as the
 // child of the tests whose subject ends the process:
-//   --child extract <id> <path>   ExtractResourceToFile of a test resource;
-//                                 the exit code is its result unless it fails
+//   --child extract <id> -        ExtractResourceToFile of a test resource to
+//                                 a staged file whose path could not be
+//                                 formed; the exit code is its result unless
+//                                 it fails
 //   --child fail <code>           FailWithSystemError with <code> as last error
-//   --child stage <base> <file>   the staging path of <file> under <base>, its
+//   --child stage <base> <file>   the staged file <file> under <base>, its
 //                                 folders made, and resource 201 written there
 //   --child cabinets              the cabinet writer, on this thread
 //   --child stage-relinked <base> <file> <outside>
@@ -39,17 +41,18 @@ static BOOL WINAPI DeleteAndPlantHardLink(LPCSTR path)
 // Stages resource 201 as the file <file> under <base>, its folders made.
 static int Stage(const char *base, const char *file)
 {
-    char path[MAX_PATH];
-    lstrcpynA(path, base, MAX_PATH);
-    BuildStagingPath(path, file, TRUE);
-    return ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_20000, TEST_RESOURCE_TYPE, path);
+    StagedFile staged;
+    BuildStagedFile(&staged, base, file, TRUE);
+    return ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_20000, TEST_RESOURCE_TYPE, &staged);
 }
 
 static int RunChildAction(int argc, char **argv)
 {
-    if (argc == 5 && strcmp(argv[2], "extract") == 0)
-        return ExtractResourceToFile(GetModuleHandleA(NULL), atoi(argv[3]), TEST_RESOURCE_TYPE,
-                                     strcmp(argv[4], "-") == 0 ? "" : argv[4]);
+    if (argc == 5 && strcmp(argv[2], "extract") == 0 && strcmp(argv[4], "-") == 0) {
+        StagedFile unformed;
+        FormStagedFile(&unformed, "", "");
+        return ExtractResourceToFile(GetModuleHandleA(NULL), atoi(argv[3]), TEST_RESOURCE_TYPE, &unformed);
+    }
     if (argc == 4 && strcmp(argv[2], "fail") == 0) {
         SetLastError((DWORD)strtoul(argv[3], NULL, 0));
         FailWithSystemError(LABEL_CREATE_FILE);

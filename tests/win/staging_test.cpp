@@ -31,10 +31,18 @@ std::string RoamingAppData()
     return path;
 }
 
-std::string Extracted(int id, const std::string &path)
+// The staged file `name` under `folder`, its folders made.
+StagedFile StagedUnder(const std::string &folder, const char *name)
 {
-    EXPECT_EQ(1, ExtractResourceToFile(GetModuleHandleA(NULL), id, TEST_RESOURCE_TYPE, path.c_str()));
-    return ReadWholeFile(path);
+    StagedFile staged;
+    EXPECT_EQ(1, BuildStagedFile(&staged, folder.c_str(), name, TRUE));
+    return staged;
+}
+
+std::string Extracted(int id, const StagedFile &staged)
+{
+    EXPECT_EQ(1, ExtractResourceToFile(GetModuleHandleA(NULL), id, TEST_RESOURCE_TYPE, &staged));
+    return ReadWholeFile(staged.path);
 }
 
 std::string ResourceBytes(int id)
@@ -69,11 +77,11 @@ TEST(OnVersion52, UserDataFolderIsRoamingAppData)
 TEST(StagingPath, PackagePathLiesInTheKitFolderWhoseChainExists)
 {
     char folder[MAX_PATH];
-    char path[MAX_PATH];
+    StagedFile package;
     GetUserDataFolder(folder);
-    ASSERT_EQ(1, MakePackagePath(path));
-    EXPECT_EQ(std::string(folder) + kStagingTail, path);
-    std::string kit(path);
+    MakePackagePath(&package);
+    EXPECT_EQ(std::string(folder) + kStagingTail, package.path);
+    std::string kit(package.path);
     kit.resize(kit.rfind('\\'));
     EXPECT_TRUE(IsFolder(kit)) << kit;
 }
@@ -81,16 +89,14 @@ TEST(StagingPath, PackagePathLiesInTheKitFolderWhoseChainExists)
 TEST(StagingPath, CreatesEveryFolderOfTheChain)
 {
     std::string base = MakeTempFolder("chain") + "\\base";
-    char path[MAX_PATH];
-    strcpy(path, base.c_str());
-    ASSERT_EQ(1, BuildStagingPath(path, "x.cab", TRUE));
-    EXPECT_EQ(base + "\\Qel\\Orva\\pmx4.2.0_17_x64\\x.cab", path);
+    StagedFile staged;
+    ASSERT_EQ(1, BuildStagedFile(&staged, base.c_str(), "x.cab", TRUE));
+    EXPECT_EQ(base + "\\Qel\\Orva\\pmx4.2.0_17_x64\\x.cab", staged.path);
     EXPECT_TRUE(IsFolder(base + "\\Qel\\Orva\\pmx4.2.0_17_x64"));
 
     // Without createBase the base folder itself is not made.
     std::string other = MakeTempFolder("chain") + "\\missing";
-    strcpy(path, other.c_str());
-    ASSERT_EQ(1, BuildStagingPath(path, "x.cab", FALSE));
+    ASSERT_EQ(1, BuildStagedFile(&staged, other.c_str(), "x.cab", FALSE));
     EXPECT_FALSE(IsFolder(other));
 }
 
@@ -100,49 +106,48 @@ TEST(StagingPath, Of259CharactersFitsOneMoreIsRefusedNotCut)
     const std::string tail = std::string(kStagingTail);
     const std::string parent = "C:\\missing-parent\\";
     std::string base = parent + std::string(259 - parent.size() - tail.size(), 'b');
-    char path[MAX_PATH];
-    strcpy(path, base.c_str());
-    ASSERT_EQ(1, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE));
-    EXPECT_EQ(259u, strlen(path));
+    StagedFile staged;
+    ASSERT_EQ(1, BuildStagedFile(&staged, base.c_str(), "pmx4.2.0_17.msi", FALSE));
+    EXPECT_EQ(259u, strlen(staged.path));
 
     base += "b";
-    strcpy(path, base.c_str());
-    EXPECT_EQ(0, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE));
-    EXPECT_STREQ("", path);
+    EXPECT_EQ(0, BuildStagedFile(&staged, base.c_str(), "pmx4.2.0_17.msi", FALSE));
+    EXPECT_STREQ("", staged.path);
 
-    path[0] = '\0';
-    EXPECT_EQ(0, BuildStagingPath(path, "pmx4.2.0_17.msi", FALSE)); // no base: no path
+    EXPECT_EQ(0, BuildStagedFile(&staged, "", "pmx4.2.0_17.msi", FALSE)); // no base: no path
+    EXPECT_STREQ("", staged.path);
 }
 
 TEST(ExtractResource, WritesTheResourceBytes)
 {
     std::string folder = MakeTempFolder("extract");
-    EXPECT_EQ(ResourceBytes(RESOURCE_20000), Extracted(RESOURCE_20000, folder + "\\a.bin"));
+    EXPECT_EQ(ResourceBytes(RESOURCE_20000), Extracted(RESOURCE_20000, StagedUnder(folder, "a.bin")));
     EXPECT_EQ(20000u, ResourceBytes(RESOURCE_20000).size());
-    EXPECT_EQ(ResourceBytes(RESOURCE_8192), Extracted(RESOURCE_8192, folder + "\\b.bin"));
-    EXPECT_EQ("", Extracted(RESOURCE_EMPTY, folder + "\\empty.bin")); // exists, and empty
+    EXPECT_EQ(ResourceBytes(RESOURCE_8192), Extracted(RESOURCE_8192, StagedUnder(folder, "b.bin")));
+    EXPECT_EQ("", Extracted(RESOURCE_EMPTY, StagedUnder(folder, "empty.bin"))); // exists, and empty
 }
 
 TEST(ExtractResource, ReplacesAnExistingLongerFile)
 {
-    std::string path = MakeTempFolder("extract") + "\\a.bin";
-    WriteWholeFile(path, std::string(30000, 'x'));
-    EXPECT_EQ(ResourceBytes(RESOURCE_8192), Extracted(RESOURCE_8192, path));
+    StagedFile staged = StagedUnder(MakeTempFolder("extract"), "a.bin");
+    WriteWholeFile(staged.path, std::string(30000, 'x'));
+    EXPECT_EQ(ResourceBytes(RESOURCE_8192), Extracted(RESOURCE_8192, staged));
 }
 
 TEST(ExtractResource, AbsentResourceWritesNothing)
 {
-    std::string path = MakeTempFolder("extract") + "\\none.bin";
-    EXPECT_EQ(0, ExtractResourceToFile(GetModuleHandleA(NULL), 299, TEST_RESOURCE_TYPE, path.c_str()));
-    EXPECT_EQ(0, ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, "OTHER_TYPE", path.c_str()));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+    StagedFile staged = StagedUnder(MakeTempFolder("extract"), "none.bin");
+    EXPECT_EQ(0, ExtractResourceToFile(GetModuleHandleA(NULL), 299, TEST_RESOURCE_TYPE, &staged));
+    EXPECT_EQ(0, ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, "OTHER_TYPE", &staged));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(staged.path));
 }
 
 TEST(ExtractResourceFailure, FolderInTheWayShowsCreateFileErrorAndExits5)
 {
-    std::string path = MakeTempFolder("fail") + "\\pkg.msi";
-    ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL));
-    WatchResult result = RunChild("extract 201 \"" + path + "\"");
+    std::string base = MakeTempFolder("fail");
+    StagedFile staged = StagedUnder(base, "pkg.msi");
+    ASSERT_TRUE(CreateDirectoryA(staged.path, NULL));
+    WatchResult result = RunChild("stage \"" + base + "\" pkg.msi");
     EXPECT_EQ(5u, result.exitCode);
     ASSERT_EQ(1, result.boxCount);
     EXPECT_STREQ("Error", result.boxes[0].captionUtf8);
@@ -196,10 +201,9 @@ TEST(StagingLink, LinkInTheChainExits4395AndWritesNothingThroughIt)
         ASSERT_TRUE(MakeUnixLink(outside, link));
         ASSERT_EQ((DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT), GetFileAttributesA(link.c_str()));
 
-        std::string staged = base + kStagingTail;
-        SetLastError(0);
-        EXPECT_EQ(0, AreStagingFoldersReal(staged.c_str()));
-        EXPECT_EQ((DWORD)ERROR_REPARSE_POINT_ENCOUNTERED, GetLastError());
+        StagedFile staged;
+        ASSERT_EQ(1, FormStagedFile(&staged, base.c_str(), "pmx4.2.0_17.msi"));
+        EXPECT_EQ(0, AreStagingFoldersReal(&staged));
 
         WatchResult result = RunChild("stage \"" + base + "\" pmx4.2.0_17.msi");
         EXPECT_EQ(4395u, result.exitCode);
@@ -235,18 +239,10 @@ TEST(StagingLink, HardLinkPutBackAfterTheDeleteIsRefusedWith80)
 
 TEST(StagingLink, RealFoldersPass)
 {
-    std::string base = MakeTempFolder("links");
-    char path[MAX_PATH];
-    strcpy(path, base.c_str());
-    ASSERT_EQ(1, BuildStagingPath(path, "pmx4.2.0_17.msi", TRUE));
-    EXPECT_EQ(1, AreStagingFoldersReal(path));
-    EXPECT_EQ(1, ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, TEST_RESOURCE_TYPE, path));
-    EXPECT_EQ(ResourceBytes(RESOURCE_8192), ReadWholeFile(path));
-
-    // A path without three folders above its file is no staging path.
-    SetLastError(0);
-    EXPECT_EQ(0, AreStagingFoldersReal("C:\\a.msi"));
-    EXPECT_EQ((DWORD)ERROR_BAD_PATHNAME, GetLastError());
+    StagedFile staged = StagedUnder(MakeTempFolder("links"), "pmx4.2.0_17.msi");
+    EXPECT_EQ(1, AreStagingFoldersReal(&staged));
+    EXPECT_EQ(1, ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, TEST_RESOURCE_TYPE, &staged));
+    EXPECT_EQ(ResourceBytes(RESOURCE_8192), ReadWholeFile(staged.path));
 }
 
 // A hard link planted at the package's path, to a file outside the kit
@@ -254,15 +250,17 @@ TEST(StagingLink, RealFoldersPass)
 // Prefix lock: StagingFolder (links planted in the prefix's kit folder)
 TEST(StagingFolder, HardLinkAtThePackagePathIsReplacedNotWrittenThrough)
 {
-    char path[MAX_PATH];
-    ASSERT_EQ(1, MakePackagePath(path));
+    StagedFile package;
+    MakePackagePath(&package);
+    const char *path = package.path;
+    ASSERT_STRNE("", path);
     std::string outside = MakeTempFolder("outside") + "\\precious.txt";
     WriteWholeFile(outside, "precious bytes");
     DeleteFileA(path);
     ASSERT_TRUE(CreateHardLinkA(path, outside.c_str(), NULL)) << GetLastError();
     ASSERT_EQ("precious bytes", ReadWholeFile(path));
 
-    EXPECT_EQ(ResourceBytes(RESOURCE_20000), Extracted(RESOURCE_20000, path));
+    EXPECT_EQ(ResourceBytes(RESOURCE_20000), Extracted(RESOURCE_20000, package));
     EXPECT_EQ("precious bytes", ReadWholeFile(outside));
     DeleteFileA(path);
 }

@@ -1,8 +1,9 @@
 // Deciding logic of the diagnostic log: the bytes of a record's time stamp,
 // the log's path, and the bounded formatter of the failure messages. No
 // Win32 calls here, so that every byte can be checked natively.
-#ifndef SUPPORT_LOGTEXT_H
-#define SUPPORT_LOGTEXT_H
+// Its Win32 twin: support/log.h.
+#ifndef SUPPORT_LOG_LOGIC_H
+#define SUPPORT_LOG_LOGIC_H
 
 #include <stddef.h>
 #include <time.h>

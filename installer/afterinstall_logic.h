@@ -1,8 +1,9 @@
 // Deciding logic of the two phases after the main engine run: whether the
 // package asked for a second run, and the paths and commands of the silent
 // follow-up installs from the kit home. No Win32 calls here.
-#ifndef INSTALLER_FOLLOWUP_H
-#define INSTALLER_FOLLOWUP_H
+// Its Win32 twin: installer/afterinstall.h.
+#ifndef INSTALLER_AFTERINSTALL_LOGIC_H
+#define INSTALLER_AFTERINSTALL_LOGIC_H
 
 #include <stddef.h>
 

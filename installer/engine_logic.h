@@ -1,7 +1,8 @@
 // Deciding logic of the engine runs: the engine version test and the
 // composition of the engine command line. No Win32 calls here.
-#ifndef INSTALLER_COMMAND_H
-#define INSTALLER_COMMAND_H
+// Its Win32 twin: installer/engine.h.
+#ifndef INSTALLER_ENGINE_LOGIC_H
+#define INSTALLER_ENGINE_LOGIC_H
 
 #include <stddef.h>
 

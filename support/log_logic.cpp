@@ -1,4 +1,4 @@
-#include "support/logtext.h"
+#include "support/log_logic.h"
 
 #include <stdarg.h>
 
@@ -54,20 +54,14 @@ size_t FormatRecordPrefix(char *out, size_t cap, const struct tm *when)
     out[0] = '\0';
     if (!FormatTimeText(timeText, sizeof(timeText), when))
         return 0;
-    if (!CopyText(out, cap, "\n") || !AppendText(out, cap, timeText) || !AppendText(out, cap, ":: ")) {
-        out[0] = '\0';
-        return 0;
-    }
-    return LOG_PREFIX_LENGTH;
+    const char *const parts[] = {"\n", timeText, ":: "};
+    return JoinText(out, cap, parts) ? LOG_PREFIX_LENGTH : 0;
 }
 
 int JoinLogPath(char *out, size_t cap, const char *folder, const char *separator)
 {
-    if (CopyText(out, cap, folder) && AppendText(out, cap, separator) && AppendText(out, cap, LOG_FILE_NAME))
-        return 1;
-    if (cap != 0)
-        out[0] = '\0';
-    return 0;
+    const char *const parts[] = {folder, separator, LOG_FILE_NAME};
+    return JoinText(out, cap, parts);
 }
 
 // Appends as much of `text` as fits; 0 when some of it did not.

@@ -1,4 +1,4 @@
-#include "support/regstring.h"
+#include "support/probes_logic.h"
 
 #include <stddef.h>
 

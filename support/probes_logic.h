@@ -1,8 +1,8 @@
 // The type and termination test of a registry string read. No Win32 calls
-// here: the registry query itself is in support/probes.cpp, which hands over
-// what the query reported.
-#ifndef SUPPORT_REGSTRING_H
-#define SUPPORT_REGSTRING_H
+// here: the registry query itself is in its Win32 twin, support/probes.cpp,
+// which hands over what the query reported.
+#ifndef SUPPORT_PROBES_LOGIC_H
+#define SUPPORT_PROBES_LOGIC_H
 
 // Registry value types and statuses, with the registry's own numbers.
 enum {
