@@ -46,6 +46,8 @@ add_custom_target(windows_bundle ALL
     COMMAND ${CMAKE_COMMAND} -E make_directory ${BUNDLE}/bin ${BUNDLE}/engine ${BUNDLE}/installers ${BUNDLE}/cases ${BUNDLE}/payloads/runtime
     ${copy_programs}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:fake_msiexec> ${BUNDLE}/engine/
+    # The Windows-level tests run the stand-in from their own folder.
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:fake_msiexec> ${BUNDLE}/bin/
     ${copy_installers}
     ${copy_payloads}
     COMMAND ${CMAKE_COMMAND} -E copy ${BUNDLE_CASES} ${BUNDLE}/cases/

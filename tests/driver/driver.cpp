@@ -1067,8 +1067,22 @@ int main(int argc, char **argv)
                "\"Run as administrator\" and start run-tests.cmd again. Nothing was changed.\n");
         return 1;
     }
-    if (argc >= 4 && strcmp(argv[1], "--gtest") == 0)
-        return RunGoogleTests(Utf8(argv[2]), argc > 4 ? argv[4] : "", argv[3]);
+    InitializeCriticalSection(&g_restoreLock);
+    if (argc >= 4 && strcmp(argv[1], "--gtest") == 0) {
+        // The test programs write in the kit folder and the vendor key too:
+        // the same record and restore as for a case.
+        std::string problem;
+        if (!FindPlaces(&problem) || !MoveAsideFolders(&problem)) {
+            fprintf(stderr, "driver: %s\n", problem.c_str());
+            return 2;
+        }
+        RecordSettings();
+        SetConsoleCtrlHandler(OnInterrupt, TRUE);
+        int result = RunGoogleTests(Utf8(argv[2]), argc > 4 ? argv[4] : "", argv[3]);
+        RestoreSettings();
+        MoveBackFolders();
+        return result;
+    }
     if (argc == 3 && strcmp(argv[1], "--summary") == 0)
         return Summarize(argv[2]);
     if (argc < 4) {
@@ -1077,7 +1091,6 @@ int main(int argc, char **argv)
                         "       driver.exe --summary <results file>\n");
         return 2;
     }
-    InitializeCriticalSection(&g_restoreLock);
     g_bundle = Utf8(argv[1]);
     while (!g_bundle.empty() && g_bundle.back() == '\\')
         g_bundle.pop_back();
