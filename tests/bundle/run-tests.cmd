@@ -26,6 +26,8 @@ if errorlevel 2 echo fail driver: it could not run (exit code %errorlevel%)>>"%R
 
 if "%ORVA_TESTS_NO_GTEST%"=="1" goto summary
 echo == Windows-level tests
+rem The OnVersion52 and OnVersion51 suites need the version Wine reports per
+rem program name (tests/wine/fixture.sh): they run in make test only.
 "%BUNDLE%\bin\driver.exe" --gtest "%BUNDLE%\bin\windows_tests.exe" "%RESULTS%" "--gtest_filter=-OnVersion52.*:OnVersion51.*"
 
 :summary
