@@ -16,6 +16,10 @@
 #                  write its package and cabinets into OUT under their staged
 #                  names, without running it; prints the VERSION to rebuild with
 #                  (FORCE=1: replace files already there)
+# make windows-tests
+#                  the Windows test bundle, for a disposable Windows machine
+#                  or VM: build/test/win/windows-tests and its zip
+#                  (tests/bundle/README.txt says how to run it)
 # make bench       staging speed, size and memory against cp and a peer installer
 # make fuzz [FUZZ_EXECS=<n>]
 #                  every fuzz target for 10 million inputs (or n); executions
@@ -30,7 +34,7 @@ FUZZ_EXECS ?= 10000000
 # relative PAYLOAD_DIR and OUT values mean what the caller typed.
 INVOKING_DIR := $(or $(PWD),$(CURDIR))
 
-.PHONY: all deps test demo installer inspect extract bench fuzz clean
+.PHONY: all deps test windows-tests demo installer inspect extract bench fuzz clean
 
 all: test
 
@@ -44,6 +48,12 @@ test: deps
 	@# the run is interrupted before that.
 	trap 'tests/wine/fixture.sh cleanup build/test/wine-state' EXIT; \
 	ctest --test-dir build/test --output-on-failure -j $(TEST_JOBS)
+
+windows-tests: deps
+	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build build/test -j $(JOBS) --target windows
+	cmake --build build/test/win --target windows_bundle_zip
+	@echo "bundle: build/test/win/windows-tests, zip: build/test/win/windows-tests.zip"
 
 # VERSION, EXE, CA and OUT reach the scripts through the environment, where
 # make puts the variables of its command line, so that any value arrives as

@@ -100,3 +100,4 @@ target_link_options(windows_tests PRIVATE -static)
 add_custom_command(TARGET windows_tests POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:windows_tests> ${CMAKE_BINARY_DIR}/windows_tests52.exe
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:windows_tests> ${CMAKE_BINARY_DIR}/windows_tests51.exe)
+include(cmake/WindowsBundle.cmake)

@@ -223,3 +223,10 @@ foreach(line IN LISTS lines)
     math(EXPR guard "${timeout} - 30")
     set_property(TEST e2e.${case} APPEND PROPERTY ENVIRONMENT E2E_GUARD_SECONDS=${guard})
 endforeach()
+
+# The Windows test bundle, run as a user on Windows would run it, in a fresh
+# prefix of its own (it does not need the shared test bed). It runs the
+# end-to-end cases of tests/driver/cases.
+add_test(NAME bundle.runs_under_wine
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/bundle/under_wine.sh ${WIN_BUILD}/windows-tests ${CMAKE_BINARY_DIR}/bundle-state)
+set_tests_properties(bundle.runs_under_wine PROPERTIES TIMEOUT 900)

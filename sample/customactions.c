@@ -16,16 +16,52 @@
 #define KIT_CHAIN "Qel", "Orva", "pmx4.2.0_17_x64"
 #define VENDOR_KEY "Software\\Tovimark"
 
+/* The value of a numeric property, or `otherwise` when it is empty. */
+static DWORD NumberProperty(MSIHANDLE install, const char *name, DWORD otherwise)
+{
+    char text[32] = "";
+    DWORD length = sizeof(text);
+    if (MsiGetPropertyA(install, name, text, &length) != ERROR_SUCCESS || text[0] == '\0')
+        return otherwise;
+    DWORD value = 0;
+    for (const char *p = text; *p >= '0' && *p <= '9'; p++)
+        value = value * 10 + (DWORD)(*p - '0');
+    return value;
+}
+
+/* Tests keep a record of the wait in the file named by ORVA_WAIT_RECORD:
+ * whether the event was there already (opened) or not (created), whether it
+ * was set before the wait ended, and how long the wait took. */
+static void RecordWait(MSIHANDLE install, int opened, DWORD result, DWORD waitedMs)
+{
+    char path[MAX_PATH] = "";
+    DWORD length = sizeof(path);
+    if (MsiGetPropertyA(install, "ORVA_WAIT_RECORD", path, &length) != ERROR_SUCCESS || path[0] == '\0')
+        return;
+    char record[160];
+    wsprintfA(record, "event: %s\r\nwait: %s\r\nwaited ms: %lu\r\n", opened ? "opened" : "created",
+              result == WAIT_OBJECT_0 ? "set" : result == WAIT_TIMEOUT ? "timed out" : "failed", waitedMs);
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteFile(file, record, (DWORD)strlen(record), &written, NULL);
+    CloseHandle(file);
+}
+
 /* The package waits here, as its first action, until the bootstrap has written
- * every cabinet beside it; after 15 minutes it goes on and lets the engine
- * report whatever is missing. Opens the bootstrap's event, or creates it when
- * the package runs before the bootstrap has. */
+ * every cabinet beside it; after 15 minutes (or ORVA_WAIT_MS, which tests set
+ * shorter) it goes on and lets the engine report whatever is missing. Opens
+ * the bootstrap's event, or creates it when the package runs before the
+ * bootstrap has. */
 __declspec(dllexport) UINT __stdcall WaitForCabinets(MSIHANDLE install)
 {
-    (void)install;
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, KIT_EVENT);
     if (event != NULL) {
-        WaitForSingleObject(event, KIT_WAIT_MS);
+        int opened = GetLastError() == ERROR_ALREADY_EXISTS;
+        DWORD started = GetTickCount();
+        DWORD result = WaitForSingleObject(event, NumberProperty(install, "ORVA_WAIT_MS", KIT_WAIT_MS));
+        RecordWait(install, opened, result, GetTickCount() - started);
         CloseHandle(event);
     }
     return ERROR_SUCCESS;

@@ -9,7 +9,7 @@ packages=(
     msitools wixl gcab python3 python3-pefile
     libgsf-1-dev pkg-config
     nsis strace
-    osslsigncode openssl
+    osslsigncode openssl zip
 )
 missing=()
 for package in "${packages[@]}"; do

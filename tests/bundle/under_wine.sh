@@ -1,0 +1,61 @@
+#!/bin/bash
+# Runs the Windows test bundle as a user on Windows would, under Wine: the
+# bundle copied into a fresh throwaway prefix, `cmd /c run-tests.cmd` from
+# its folder, then the results file checked (no failure, every skip with its
+# reason, the count line last) and every setting the run may change compared
+# with what it was before.
+#   under_wine.sh <bundle folder> <state dir>
+set -uo pipefail
+bundle=${1:?usage: under_wine.sh <bundle folder> <state dir>}
+state=${2:?state dir}
+rm -rf "$state" && mkdir -p "$state" || exit 1
+export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+unset LC_ALL LC_MESSAGES LANGUAGE
+server_started=0
+finish() {
+    [ $server_started = 1 ] && wineserver -k >/dev/null 2>&1
+    rm -rf "$state"
+}
+trap finish EXIT
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+wine wineboot -i </dev/null >"$state/boot.log" 2>&1 && wineserver -w || { cat "$state/boot.log"; exit 1; }
+wineserver -p && server_started=1
+# A program that crashes ends at once instead of waiting on Wine's crash dialog.
+wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+
+drive_c="$WINEPREFIX/drive_c"
+user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)
+cp -r "$bundle" "$drive_c/windows-tests" || exit 1
+
+# What the run may change, as reg and the file system show it.
+settings() {
+    wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation 2>&1
+    wine reg query 'HKLM\SOFTWARE\Tovimark' /s 2>&1
+    ls -d "$drive_c/Program Files/Tovimark" "$drive_c/users/$user/AppData/LocalLow/Qel" \
+        "$drive_c/users/$user/Temp/orva-driver" 2>&1
+}
+settings | tr -d '\r' >"$state/before.txt"
+
+started=$(date +%s)
+(cd "$drive_c/windows-tests" && xvfb-run -a wine cmd /c run-tests.cmd </dev/null >"$state/run.log" 2>&1)
+code=$?
+echo "the bundle ran in $(($(date +%s) - started)) s, exit code $code"
+results="$drive_c/windows-tests/results.txt"
+tr -d '\r' <"$results" 2>/dev/null >"$state/results.txt"
+cat "$state/results.txt"
+
+[ -s "$state/results.txt" ] || { fail "no results file"; cat "$state/run.log"; }
+grep '^fail ' "$state/results.txt" | sed 's/^/  /' | grep -q . && fail "failed cases (above)"
+grep '^skip ' "$state/results.txt" | grep -v '^skip [^:]*: ..*' | grep -q . && fail "a skip without its reason"
+grep -vE '^(pass|fail|skip) ' "$state/results.txt" | sed '$d' | grep -q . && fail "lines that are no result"
+tail -n 1 "$state/results.txt" | grep -qE '^[0-9]+ passed, 0 failed, [0-9]+ skipped$' || fail "last line: $(tail -n 1 "$state/results.txt")"
+[ "$code" = 0 ] || { fail "run-tests.cmd exited with $code"; tail -n 30 "$state/run.log"; }
+
+settings | tr -d '\r' >"$state/after.txt"
+diff "$state/before.txt" "$state/after.txt" >"$state/settings.diff" || { fail "settings not restored:"; cat "$state/settings.diff"; }
+
+[ $failures = 0 ] || { echo "$failures check(s) failed"; exit 1; }
+echo passed
