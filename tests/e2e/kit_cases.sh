@@ -260,38 +260,6 @@ case_bootstrap_full_ui_run_lets_the_package_install_the_runtime() {
     undo_now kit_reset
 }
 
-case_bootstrap_uninstall_and_cancel_remove_the_staging_folders() {
-    kit_reset
-    run_real "$PRODUCT" "/s"
-    expect_eq "install" 0 "$EXIT"
-    run_engine 120000 "/x \"$WIN_PACKAGE\" /qn"
-    expect_eq "uninstall" 0 "$EXIT"
-    [ ! -e "$STAGING_ROOT" ] || fail "uninstall left the staging folders"
-    run_real "$PRODUCT" "/s ORVA_SIMULATE_CANCEL=1"
-    expect_eq "exit code of the cancelled setup" 1602 "$EXIT"
-    [ ! -e "$STAGING_ROOT" ] || fail "cancel left the staging folders"
-    undo_now kit_reset
-}
-
-case_bootstrap_cabinet_left_out_fails_with_1603() {
-    kit_reset
-    run_real "$WIN_BUILD/pmx-partial.exe" "/s"
-    expect_eq "exit code" 1603 "$EXIT"
-    expect_no_file "$KIT_DIR/sz420170.cab"
-    expect_eq "OrvaHome" "" "$(reg_value "$KIT_KEY" OrvaHome)"
-    undo_now kit_reset
-}
-case_bootstrap_silent_install_installs_the_whole_kit() {
-    kit_reset
-    run_real "$PRODUCT" "/s"
-    expect_eq "exit code" 0 "$EXIT"
-    expect_eq "engine commands" "$(engine_command '  /qn WRAPPER=1')
-$(follow_up_command '')" "$CALL"
-    expect_kit_installed "silent"
-    expect_staged "$SAMPLE_PAYLOAD"
-    undo_now kit_reset
-}
-
 case_bootstrap_language_picks_both_transforms() {
     local locale language
     while IFS='|' read -r locale language; do
@@ -307,32 +275,6 @@ $(follow_up_command " TRANSFORMS=\"$SAMPLE_HOME_WIN\\hux$language.MST\"")" "$CAL
 ja_JP.UTF-8|1041
 zh_CN.UTF-8|2052
 CASES
-    undo_now kit_reset
-}
-
-# The runtime is present but its registration is gone, so the kit ships it and
-# a full-UI run launches it; its answer decides whether the bootstrap reruns.
-# On the installed kit the rerun fails on request, so its code shows.
-case_bootstrap_reinstall_request_reruns_the_main_command() {
-    local answer runs code tail
-    undo_later rm -f "$DRIVE_C/hux.msi"
-    cp "$SAMPLE_RUNTIME" "$DRIVE_C/hux.msi"
-    while IFS='|' read -r answer runs code; do
-        kit_reset
-        run_engine 120000 '/i C:\hux.msi /qn'
-        wine reg delete "$RUNTIME_KEY" /v RuntimeHome /f >/dev/null 2>&1
-        tail="HUXANSWER=$answer ORVA_FAIL_WHEN_INSTALLED=1"
-        run_real "$PRODUCT" "$tail"
-        expect_eq "exit code for $answer" "$code" "$EXIT"
-        expect_eq "engine runs for $answer" "$runs" "$(grep -c . <<<"$CALL")"
-        expect_eq "engine command for $answer" "$(engine_command " $tail  WRAPPER=1")" "$(head -n 1 <<<"$CALL")"
-        [ "$runs" = 1 ] || expect_eq "rerun command" "$(head -n 1 <<<"$CALL")" "$(tail -n 1 <<<"$CALL")"
-    done <<'CASES'
-reinstall|2|1603
-exists|1|0
-CASES
-    expect_eq "InstallStatus after exists" "exists" "$(reg_value "$SAMPLE_VENDOR_KEY" InstallStatus)"
-    rm -f "$DRIVE_C/hux.msi"
     undo_now kit_reset
 }
 

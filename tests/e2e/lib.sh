@@ -62,8 +62,6 @@ engine_command() { # <rest after the quoted package path>
     printf '"%s" /i "%s"%s' "$WIN_ENGINE" "$WIN_PACKAGE" "$1"
 }
 
-hex() { printf '0x%08X' "$1"; }
-
 remove_staged_cabinets() {
     local name
     for name in $CABINETS; do

@@ -53,9 +53,6 @@ undo_now() {
 delete_registry_value() { # <key> <value name>
     wine reg delete "$1" /v "$2" /f >/dev/null 2>&1
 }
-delete_registry_key() { # <key>
-    wine reg delete "$1" /f >/dev/null 2>&1
-}
 uninstall() { # <package path or product code>
     wine msiexec /x "$1" /qn >/dev/null 2>&1
 }
