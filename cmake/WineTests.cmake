@@ -143,10 +143,12 @@ add_test(NAME image.malformed_versions_are_refused_before_anything_is_built
 add_test(NAME image.inspect_and_extract_read_the_installer
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/inspect_extract.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/inspect-extract)
+# Each builds whole installers from scratch: on a busy machine one took 284 s.
+# The timeout is only a hang guard.
 set_tests_properties(image.two_builds_are_identical image.make_installer_around_a_payload_folder
     image.payload_check_reports_broken_payloads image.signed_build_verifies_and_keeps_the_image
     image.malformed_versions_are_refused_before_anything_is_built image.inspect_and_extract_read_the_installer
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 900)
 
 # The test bed.
 add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh setup ${WINE_STATE} ${WIN_BUILD})
@@ -213,8 +215,6 @@ foreach(line IN LISTS lines)
     add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})
     set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
 endforeach()
-# One run of the installer per row of bad inputs: more than one case's time.
-set_tests_properties(e2e.bad_inputs_give_their_defined_results PROPERTIES TIMEOUT 900)
 # Each case ends itself 30 s before its TIMEOUT, which CTest enforces with
 # SIGKILL: e2e.sh then still puts back what the case changed in the prefix.
 foreach(line IN LISTS lines)
