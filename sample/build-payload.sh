@@ -1,17 +1,18 @@
 #!/bin/bash
 # Builds the sample payload into <out dir>: the kit package pmx4.2.0_17.msi and
 # its eight cabinets, everything from the sources in this folder.
-#   build-payload.sh <out dir> [small|large]
+#   build-payload.sh <out dir> [small|large|huge]
 # The large variant carries about 72 MB of incompressible archives, as much as
-# a real kit. Intermediate files go to <out dir>.work.
+# a real kit; the huge one, for the benchmark, about 256 MB. Intermediate
+# files go to <out dir>.work.
 #
 # wixl makes the package and drops what it cannot place while still
 # succeeding, so every table that matters is corrected with msibuild and then
 # checked; gcab makes the cabinets, except the seventh, which is header-only.
 set -euo pipefail
-out=${1:?usage: build-payload.sh <out dir> [small|large]}
+out=${1:?usage: build-payload.sh <out dir> [small|large|huge]}
 variant=${2:-small}
-case $variant in small | large) ;; *) echo "build-payload.sh: variant is small or large" >&2; exit 2 ;; esac
+case $variant in small | large | huge) ;; *) echo "build-payload.sh: variant is small, large or huge" >&2; exit 2 ;; esac
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 mkdir -p "$out"
