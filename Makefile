@@ -20,7 +20,8 @@
 #                  the Windows test bundle, for a disposable Windows machine
 #                  or VM: build/test/win/windows-tests and its zip
 #                  (tests/bundle/README.txt says how to run it)
-# make bench       staging speed, size and memory against cp and a peer installer
+# make bench       start-up, staging and time to installed, pair by pair against
+#                  floors and a peer installer; size and memory
 # make fuzz [FUZZ_EXECS=<n>]
 #                  every fuzz target for 10 million inputs (or n); executions
 #                  and coverage per target
