@@ -30,6 +30,7 @@
 // The vendor and the kit key are the build profile's (support/profile.h).
 #include <windows.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -234,7 +235,8 @@ static int RunNumber(void)
 static int RunSetting(const char *name, int run, char *value, DWORD size)
 {
     char perRun[64];
-    wsprintfA(perRun, "%.40s_%d", name, run);
+    _snprintf(perRun, sizeof(perRun) - 1, "%.40s_%d", name, run);
+    perRun[sizeof(perRun) - 1] = '\0';
     DWORD length = GetEnvironmentVariableA(perRun, value, size);
     if (length == 0 || length >= size)
         length = GetEnvironmentVariableA(name, value, size);
@@ -272,7 +274,8 @@ static void CreateKitHome(void)
     if (length == 0 || length >= sizeof(files))
         files[0] = '\0';
     for (char *name = strtok(files, ","); name != NULL; name = strtok(NULL, ",")) {
-        wsprintfA(path, "%.1000s\\%.1000s", home, name);
+        _snprintf(path, sizeof(path) - 1, "%.1000s\\%.1000s", home, name);
+        path[sizeof(path) - 1] = '\0';
         HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         if (file == INVALID_HANDLE_VALUE)
             continue;
@@ -299,7 +302,8 @@ static void LeaveInstalledState(int run)
 static void ExitWithCodeOfRun(int run)
 {
     char name[64], value[64];
-    wsprintfA(name, "FAKE_MSIEXEC_EXIT_%d", run);
+    _snprintf(name, sizeof(name) - 1, "FAKE_MSIEXEC_EXIT_%d", run);
+    name[sizeof(name) - 1] = '\0';
     DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
     if (length != 0 && length < sizeof(value))
         ExitProcess((DWORD)strtoul(value, NULL, 0));
