@@ -141,7 +141,7 @@ add_test(NAME image.malformed_versions_are_refused_before_anything_is_built
     COMMAND ${CMAKE_SOURCE_DIR}/tests/image/version_setting.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${WIN_BUILD}/${PROFILE_INSTALLER_NAME}.exe ${CMAKE_BINARY_DIR}/version-setting)
 add_test(NAME image.inspect_and_extract_read_the_installer
-    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/inspect_extract.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
+    COMMAND ${CMAKE_SOURCE_DIR}/tests/image/read_and_unpack.sh ${CMAKE_SOURCE_DIR} ${SAMPLE_PAYLOAD}
             ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/inspect-extract)
 # Each builds whole installers from scratch: on a busy machine one took 284 s.
 # The timeout is only a hang guard.

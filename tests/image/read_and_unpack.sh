@@ -7,7 +7,7 @@
 # same executable. Both refuse a file that is not an installer of the kit,
 # and an image whose manifest disagrees with its code. extract never writes
 # over a file unless FORCE=1, never through a link, never outside OUT.
-# usage: inspect_extract.sh <source dir> <sample payload dir> <test build dir> <scratch dir>
+# usage: read_and_unpack.sh <source dir> <sample payload dir> <test build dir> <scratch dir>
 set -uo pipefail
 source_dir=$1 sample=$2 build=$3 scratch=$4
 failures=0
