@@ -6,6 +6,12 @@
 # with what it was before.
 #   under_wine.sh <bundle folder> <state dir>
 set -uo pipefail
+# Every Wine process of the run, wineboot and reg included, sees the same
+# display: the first one that needs a desktop makes it for the whole prefix,
+# and a desktop made without a display shows no message box later.
+if [ -z "${UNDER_WINE_DISPLAY:-}" ]; then
+    UNDER_WINE_DISPLAY=1 exec xvfb-run -a "$0" "$@"
+fi
 bundle=${1:?usage: under_wine.sh <bundle folder> <state dir>}
 state=${2:?state dir}
 rm -rf "$state" && mkdir -p "$state" || exit 1
@@ -40,7 +46,7 @@ settings() {
 settings | tr -d '\r' >"$state/before.txt"
 
 started=$(date +%s)
-(cd "$drive_c/windows-tests" && xvfb-run -a wine cmd /c run-tests.cmd </dev/null >"$state/run.log" 2>&1)
+(cd "$drive_c/windows-tests" && wine cmd /c run-tests.cmd </dev/null >"$state/run.log" 2>&1)
 code=$?
 echo "the bundle ran in $(($(date +%s) - started)) s, exit code $code"
 results="$drive_c/windows-tests/results.txt"
