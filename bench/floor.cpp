@@ -16,21 +16,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const DWORD kChunk = 8192; // the installer's write call
+#include "stamps.h"
 
-static void AppendToStamps(const char *text)
-{
-    char path[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA("BENCH_STAMPS", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written;
-    WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
-    CloseHandle(file);
-}
+static const DWORD kChunk = 8192; // the installer's write call
 
 // "<name>:<type>:<id>" split in place; 0 when the shape is wrong.
 static int SplitEntry(char *entry, char **name, char **type, int *id)

@@ -13,21 +13,9 @@
 #include <stdio.h>
 #include <string.h>
 
-static const DWORD kPackageWaitMs = 15 * 60 * 1000;
+#include "stamps.h"
 
-static void AppendToStamps(const char *text)
-{
-    char path[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA("BENCH_STAMPS", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return;
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written;
-    WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
-    CloseHandle(file);
-}
+static const DWORD kPackageWaitMs = 15 * 60 * 1000;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
