@@ -2,13 +2,17 @@
 # make bench: staging speed, size and memory of the installer, and the time
 # until the kit is installed, each against a floor or a peer installer run in
 # the same round. A round runs ours, the peer and the floors back to back, in
-# an order that alternates from round to round, and every ratio is taken
-# within its round; before every timed run the caches are brought to the same
-# state (the program's image read once, the previous output removed, dirty
-# pages written back and settled). Builds what it needs under build/bench, runs
-# everything in one throwaway Wine prefix with its own wineserver, and prints
-# one table. It reports; it never fails a test run and is not part of `make test`.
+# an order that alternates from round to round, BENCH_REPEATS times over; a
+# side's figure of the round is the median of its runs there, so that one run
+# slowed by something else on the machine moves no ratio, and every ratio is
+# taken within its round. Before every timed run the caches are brought to the
+# same state (the program's image read once, the previous output removed,
+# dirty pages written back and settled). Builds what it needs under
+# build/bench, runs everything in one throwaway Wine prefix with its own
+# wineserver, and prints one table. It reports; it never fails a test run and
+# is not part of `make test`.
 #   BENCH_RUNS=<n>     measured rounds after the warm-up (default 11, at least 11)
+#   BENCH_REPEATS=<n>  runs of each side in one round (default 3, at least 1)
 #   BENCH_SETTLE=<s>   seconds to wait after the write-back before a timed run (0.3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +21,8 @@ profile_load # the names of the default version: kit folder, package, vendor, pa
 bench="$root/build/bench"
 runs=${BENCH_RUNS:-11}
 [ "$runs" -ge 11 ] 2>/dev/null || runs=11
+repeats=${BENCH_REPEATS:-3}
+[ "$repeats" -ge 1 ] 2>/dev/null || repeats=3
 settle_seconds=${BENCH_SETTLE:-0.3}
 sizes=(8 72 256)        # megabytes of cabinets of the staging figures
 kits=("72 large" "256 huge") # megabytes of cabinets and sample variant of the full installs
@@ -117,7 +123,7 @@ launch() {
 
 win() { winepath -w "$1"; }
 
-# The timed runs of the staging figures, one of each kind: <size> <round>.
+# The timed runs of the staging figures, one of each kind: <size> <run tag>.
 run_ours() {
     prepare "$bench/pmx-$1.exe" "$kit_dir"
     launch "ours$1-$2" "$(win "$bench/pmx-$1.exe")"
@@ -153,16 +159,21 @@ run_copy() {
     echo "cp$1-$2 $(((end - start) / 1000))" >>"$bench/results/copies.txt"
 }
 
-# Runs the given commands in order on odd rounds and in reverse on even ones.
+# Runs the given commands in order on odd rounds and in reverse on even ones,
+# `repeats` times over; each command gets the run's tag <round>.<pass>. The
+# warm-up runs each command once.
 alternating() { # <round> <command>...
-    local round=$1 i
+    local round=$1 pass passes=$repeats i
     shift
     local commands=("$@")
-    if [ "$round" = warmup ] || [ $((round % 2)) -eq 1 ]; then
-        for ((i = 0; i < ${#commands[@]}; i++)); do ${commands[i]} "$round"; done
-    else
-        for ((i = ${#commands[@]} - 1; i >= 0; i--)); do ${commands[i]} "$round"; done
-    fi
+    [ "$round" = warmup ] && passes=1
+    for ((pass = 1; pass <= passes; pass++)); do
+        if [ "$round" = warmup ] || [ $((round % 2)) -eq 1 ]; then
+            for ((i = 0; i < ${#commands[@]}; i++)); do ${commands[i]} "$round.$pass"; done
+        else
+            for ((i = ${#commands[@]} - 1; i >= 0; i--)); do ${commands[i]} "$round.$pass"; done
+        fi
+    done
 }
 
 staging_round() { # <round>
@@ -186,7 +197,7 @@ uninstall_kit() {
     wine msiexec /x "$(product_code hux.wxs)" /qn </dev/null >/dev/null 2>&1 || true
     wine reg delete "HKLM\\SOFTWARE\\$PROFILE_VENDOR" /f </dev/null >/dev/null 2>&1 || true
 }
-run_kit_ours() { # <size> <round>
+run_kit_ours() { # <size> <run tag>
     prepare "$bench/kit-$1.exe" "$kit_dir" "$peer_dir"
     launch "kitours$1-$2" --watch-event "$(win "$bench/kit-$1.exe")" /s
     uninstall_kit
@@ -244,6 +255,7 @@ machine() {
     echo "nsis $(makensis -VERSION 2>/dev/null)"
     echo "load_start $(cut -d' ' -f1-3 /proc/loadavg)"
     echo "settle $settle_seconds"
+    echo "repeats $repeats"
 }
 
 main() {
@@ -257,7 +269,7 @@ main() {
     began=$(date +%s)
     make_prefix
     place_files
-    step "staging: warm-up, then $runs rounds"
+    step "staging: warm-up, then $runs rounds of $repeats runs of each side"
     staging_round warmup
     for i in $(seq "$runs"); do
         step "staging round $i"
@@ -267,7 +279,7 @@ main() {
     check_outputs
     count_calls
     write_probes
-    step "full silent installs of the sample kits: warm-up, then $runs rounds"
+    step "full silent installs of the sample kits: warm-up, then $runs rounds of $repeats runs of each side"
     set_installer_location 'C:\windows\system32'
     install_round warmup
     for i in $(seq "$runs"); do
@@ -279,7 +291,7 @@ main() {
     echo "measured_seconds $(($(date +%s) - began))" >>"$bench/results/machine.txt"
     finish
     prefix=""
-    /usr/bin/python3 "$root/bench/report.py" "$bench" "$runs"
+    /usr/bin/python3 "$root/bench/report.py" "$bench" "$runs" "$repeats"
 }
 
 main

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 """Prints the table of one benchmark run.
 
-usage: report.py <bench dir> <rounds>
+usage: report.py <bench dir> <rounds> <runs of each side in a round>
 
 Reads <bench dir>/results (the stamps of launch.exe, the stand-in engine and
 the floor program, the cp times, the checks, the system call count) and sizes
-the executables and payloads under <bench dir>. Every ratio is taken within a
-round, between runs made back to back, and then summarised over the rounds
-after the warm-up by its median and its interquartile range (the middle half
-of the rounds). A figure with a target gets a verdict only when that range is
-at most a quarter of its median wide; otherwise it is "noisy: no verdict".
+the executables and payloads under <bench dir>. A side's figure of a round is
+the median of its runs in that round (named <round>.<pass>). Every ratio is
+taken within a round, between runs made back to back, and then summarised
+over the rounds after the warm-up by its median and its interquartile range
+(the middle half of the rounds). A figure with a target gets a verdict only
+when that range is at most a quarter of its median wide; otherwise it is
+"noisy: no verdict".
 """
 import os
 import statistics
@@ -44,10 +46,11 @@ def read_stamps(path):
 
 
 class Results:
-    def __init__(self, bench, rounds):
+    def __init__(self, bench, rounds, repeats):
         self.bench = bench
         self.folder = os.path.join(bench, "results")
         self.rounds = [str(i) for i in range(1, rounds + 1)]
+        self.passes = [str(p) for p in range(1, repeats + 1)]
         self.copies = {}
         with open(os.path.join(self.folder, "copies.txt")) as f:
             for line in f:
@@ -75,20 +78,29 @@ class Results:
             self.problems.append(f"{name}: no {key} stamp")
             return None
 
+    def per_round(self, value_of):
+        """One value per round: the median of value_of(<round>.<pass>) over the
+        round's runs that gave one, None when none did."""
+        return [median_present([value_of(f"{r}.{p}") for p in self.passes]) for r in self.rounds]
+
     def series(self, prefix, key, engine=True):
-        return [self.seconds(f"{prefix}-{r}", key, engine) for r in self.rounds]
+        return self.per_round(lambda tag: self.seconds(f"{prefix}-{tag}", key, engine))
 
     def memory(self, prefix, key):
-        values = []
-        for r in self.rounds:
+        def value(tag):
             try:
-                values.append(int(self.stamps(f"{prefix}-{r}")[key]))
+                return int(self.stamps(f"{prefix}-{tag}")[key])
             except (KeyError, ValueError):
-                values.append(None)
-        return values
+                return None
+        return self.per_round(value)
 
     def copy_series(self, prefix):
-        return [self.copies.get(f"{prefix}-{r}") for r in self.rounds]
+        return self.per_round(lambda tag: self.copies.get(f"{prefix}-{tag}"))
+
+
+def median_present(values):
+    values = [v for v in values if v is not None]
+    return statistics.median(values) if values else None
 
 
 def combine(op, *series):
@@ -140,27 +152,34 @@ def verdict(values, limit):
     return ("met" if s[0] <= limit else "MISSED") + f" (<= {limit:g}x)"
 
 
+def full_install(res, side, megabytes, tag):
+    """(start -> exit, start -> event set seen by the launcher or None) of one
+    full install, None for a failed run."""
+    name = f"kit{side}{megabytes}-{tag}"
+    s = res.stamps(name)
+    try:
+        frequency, launch = int(s["frequency"]), int(s["launch"])
+        total = (int(s["ended"]) - launch) / frequency
+        watched = int(s.get("watched_event_set", "0"))
+    except (KeyError, ValueError):
+        res.problems.append(f"{name}: no stamps")
+        return None
+    if s.get("exit") != "0" or (side == "ours" and watched <= 0):
+        res.problems.append(f"{name}: exit {s.get('exit')}" + (", event not set" if watched <= 0 else ""))
+        return None
+    return total, (watched - launch) / frequency if watched > 0 else None
+
+
 def full_installs(res, side, megabytes):
-    """Per round: (start -> exit, start -> event set seen by the launcher or
-    None) of one side's full install, None for a failed round."""
-    rounds = []
+    """One side's full installs, round by round, each the median of the
+    round's runs: (start -> exit, start -> event set or None)."""
+    totals, staged = [], []
     for r in res.rounds:
-        name = f"kit{side}{megabytes}-{r}"
-        s = res.stamps(name)
-        try:
-            frequency, launch = int(s["frequency"]), int(s["launch"])
-            total = (int(s["ended"]) - launch) / frequency
-            watched = int(s.get("watched_event_set", "0"))
-        except (KeyError, ValueError):
-            res.problems.append(f"{name}: no stamps")
-            rounds.append(None)
-            continue
-        if s.get("exit") != "0" or (side == "ours" and watched <= 0):
-            res.problems.append(f"{name}: exit {s.get('exit')}" + (", event not set" if watched <= 0 else ""))
-            rounds.append(None)
-            continue
-        rounds.append((total, (watched - launch) / frequency if watched > 0 else None))
-    return rounds
+        runs = [full_install(res, side, megabytes, f"{r}.{p}") for p in res.passes]
+        runs = [run for run in runs if run is not None]
+        totals.append(median_present([run[0] for run in runs]))
+        staged.append(median_present([run[1] for run in runs]))
+    return totals, staged
 
 
 def payload_bytes(bench, megabytes):
@@ -263,10 +282,10 @@ def seconds_text(values):
 
 
 def main(argv):
-    if len(argv) != 3:
+    if len(argv) != 4:
         sys.exit(__doc__)
-    bench, rounds = argv[1], int(argv[2])
-    res = Results(bench, rounds)
+    bench, rounds, repeats = argv[1], int(argv[2]), int(argv[3])
+    res = Results(bench, rounds, repeats)
     machine = read_stamps(os.path.join(res.folder, "machine.txt"))
 
     ours_engine = res.series("ours72", "engine_start")
@@ -286,8 +305,9 @@ def main(argv):
                + ", ".join(f"{n} MB = {payload_bytes(bench, n) - package_bytes(bench)} bytes" for n in SIZES)
                + "; seeded, incompressible")
     out.append(f"each figure: median [interquartile range] of {rounds} rounds after a warm-up; each round runs "
-               "ours, the peer and the floors back to back, in an order that alternates round to round; ratios "
-               "within the round; before every run the image is read once, the last output removed, dirty pages "
+               f"ours, the peer and the floors back to back ({repeats} runs of each), in an order that alternates "
+               "round to round; a side's figure of the round is the median of its runs there; ratios within the round; "
+               "before every run the image is read once, the last output removed, dirty pages "
                f"written back and {machine.get('settle', '?')} s of settling; no verdict where the range is wider "
                f"than {NOISY_SHARE:g} of the median")
     out.append("")
@@ -319,11 +339,8 @@ def main(argv):
             "ours: start -> event set", "of ours' total"]
     rows = []
     for n in KITS:
-        ours = full_installs(res, "ours", n)
-        peer = full_installs(res, "peer", n)
-        ours_total = [None if r is None else r[0] for r in ours]
-        peer_total = [None if r is None else r[0] for r in peer]
-        staged = [None if r is None else r[1] for r in ours]
+        ours_total, staged = full_installs(res, "ours", n)
+        peer_total, _ = full_installs(res, "peer", n)
         installed_ratio = combine(div, ours_total, peer_total)
         share = summary(combine(div, staged, ours_total))
         rows.append([f"{n} MB", ms(ours_total), ms(peer_total), ratio(installed_ratio),
