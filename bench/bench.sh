@@ -12,7 +12,11 @@
 # wineserver, and prints one table. It reports; it never fails a test run and
 # is not part of `make test`.
 #   BENCH_RUNS=<n>     measured rounds after the warm-up (default 11, at least 11)
-#   BENCH_REPEATS=<n>  runs of each side in one round (default 3, at least 1)
+#   BENCH_REPEATS=<n>  runs of each side in one round of the staging figures
+#                      (default 3, at least 1)
+#   BENCH_INSTALL_REPEATS=<n>
+#                      the same for the full installs (default 5, at least 1:
+#                      a whole install spreads more from run to run)
 #   BENCH_SETTLE=<s>   seconds to wait after the write-back before a timed run (0.3)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,6 +27,8 @@ runs=${BENCH_RUNS:-11}
 [ "$runs" -ge 11 ] 2>/dev/null || runs=11
 repeats=${BENCH_REPEATS:-3}
 [ "$repeats" -ge 1 ] 2>/dev/null || repeats=3
+install_repeats=${BENCH_INSTALL_REPEATS:-5}
+[ "$install_repeats" -ge 1 ] 2>/dev/null || install_repeats=5
 settle_seconds=${BENCH_SETTLE:-0.3}
 sizes=(8 72 256)        # megabytes of cabinets of the staging figures
 kits=("72 large" "256 huge") # megabytes of cabinets and sample variant of the full installs
@@ -160,11 +166,11 @@ run_copy() {
 }
 
 # Runs the given commands in order on odd rounds and in reverse on even ones,
-# `repeats` times over; each command gets the run's tag <round>.<pass>. The
+# <passes> times over; each command gets the run's tag <round>.<pass>. The
 # warm-up runs each command once.
-alternating() { # <round> <command>...
-    local round=$1 pass passes=$repeats i
-    shift
+alternating() { # <round> <passes> <command>...
+    local round=$1 passes=$2 pass i
+    shift 2
     local commands=("$@")
     [ "$round" = warmup ] && passes=1
     for ((pass = 1; pass <= passes; pass++)); do
@@ -180,9 +186,10 @@ staging_round() { # <round>
     local n
     for n in "${sizes[@]}"; do
         if [ "$n" = 72 ]; then
-            alternating "$1" "run_ours $n" "run_peer $n" "run_floor $n" "run_floor_engine $n" "run_copy $n"
+            alternating "$1" "$repeats" "run_ours $n" "run_peer $n" "run_floor $n" "run_floor_engine $n" \
+                "run_copy $n"
         else
-            alternating "$1" "run_ours $n" "run_peer $n" "run_floor $n" "run_copy $n"
+            alternating "$1" "$repeats" "run_ours $n" "run_peer $n" "run_floor $n" "run_copy $n"
         fi
     done
 }
@@ -211,7 +218,7 @@ install_round() { # <round>
     local kit n
     for kit in "${kits[@]}"; do
         n=${kit%% *}
-        alternating "$1" "run_kit_ours $n" "run_kit_peer $n"
+        alternating "$1" "$install_repeats" "run_kit_ours $n" "run_kit_peer $n"
     done
 }
 
@@ -256,6 +263,7 @@ machine() {
     echo "load_start $(cut -d' ' -f1-3 /proc/loadavg)"
     echo "settle $settle_seconds"
     echo "repeats $repeats"
+    echo "install_repeats $install_repeats"
 }
 
 main() {
@@ -279,7 +287,7 @@ main() {
     check_outputs
     count_calls
     write_probes
-    step "full silent installs of the sample kits: warm-up, then $runs rounds of $repeats runs of each side"
+    step "full silent installs of the sample kits: warm-up, then $runs rounds of $install_repeats runs of each side"
     set_installer_location 'C:\windows\system32'
     install_round warmup
     for i in $(seq "$runs"); do
@@ -291,7 +299,7 @@ main() {
     echo "measured_seconds $(($(date +%s) - began))" >>"$bench/results/machine.txt"
     finish
     prefix=""
-    /usr/bin/python3 "$root/bench/report.py" "$bench" "$runs" "$repeats"
+    /usr/bin/python3 "$root/bench/report.py" "$bench" "$runs" "$repeats" "$install_repeats"
 }
 
 main

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Prints the table of one benchmark run.
 
-usage: report.py <bench dir> <rounds> <runs of each side in a round>
+usage: report.py <bench dir> <rounds> <runs of each side in a round of the
+                 staging figures> <the same for the full installs>
 
 Reads <bench dir>/results (the stamps of launch.exe, the stand-in engine and
 the floor program, the cp times, the checks, the system call count) and sizes
@@ -46,11 +47,12 @@ def read_stamps(path):
 
 
 class Results:
-    def __init__(self, bench, rounds, repeats):
+    def __init__(self, bench, rounds, repeats, install_repeats):
         self.bench = bench
         self.folder = os.path.join(bench, "results")
         self.rounds = [str(i) for i in range(1, rounds + 1)]
         self.passes = [str(p) for p in range(1, repeats + 1)]
+        self.install_passes = [str(p) for p in range(1, install_repeats + 1)]
         self.copies = {}
         with open(os.path.join(self.folder, "copies.txt")) as f:
             for line in f:
@@ -175,7 +177,7 @@ def full_installs(res, side, megabytes):
     round's runs: (start -> exit, start -> event set or None)."""
     totals, staged = [], []
     for r in res.rounds:
-        runs = [full_install(res, side, megabytes, f"{r}.{p}") for p in res.passes]
+        runs = [full_install(res, side, megabytes, f"{r}.{p}") for p in res.install_passes]
         runs = [run for run in runs if run is not None]
         totals.append(median_present([run[0] for run in runs]))
         staged.append(median_present([run[1] for run in runs]))
@@ -282,10 +284,10 @@ def seconds_text(values):
 
 
 def main(argv):
-    if len(argv) != 4:
+    if len(argv) != 5:
         sys.exit(__doc__)
-    bench, rounds, repeats = argv[1], int(argv[2]), int(argv[3])
-    res = Results(bench, rounds, repeats)
+    bench, rounds, repeats, install_repeats = argv[1], int(argv[2]), int(argv[3]), int(argv[4])
+    res = Results(bench, rounds, repeats, install_repeats)
     machine = read_stamps(os.path.join(res.folder, "machine.txt"))
 
     ours_engine = res.series("ours72", "engine_start")
@@ -305,8 +307,8 @@ def main(argv):
                + ", ".join(f"{n} MB = {payload_bytes(bench, n) - package_bytes(bench)} bytes" for n in SIZES)
                + "; seeded, incompressible")
     out.append(f"each figure: median [interquartile range] of {rounds} rounds after a warm-up; each round runs "
-               f"ours, the peer and the floors back to back ({repeats} runs of each), in an order that alternates "
-               "round to round; a side's figure of the round is the median of its runs there; ratios within the round; "
+               f"ours, the peer and the floors back to back ({repeats} runs of each; {install_repeats} of each full "
+               "install), in an order that alternates round to round; a side's figure of the round is the median of its runs there; ratios within the round; "
                "before every run the image is read once, the last output removed, dirty pages "
                f"written back and {machine.get('settle', '?')} s of settling; no verdict where the range is wider "
                f"than {NOISY_SHARE:g} of the median")
