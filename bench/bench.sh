@@ -2,7 +2,7 @@
 # make bench: staging speed, size and memory of the installer, and the time
 # until the kit is installed, each against a floor or a peer installer run in
 # the same round. A round runs ours, the peer and the floors back to back, in
-# an order that alternates from round to round, BENCH_REPEATS times over; a
+# an order that alternates from round to round, several times over; a
 # side's figure of the round is the median of its runs there, so that one run
 # slowed by something else on the machine moves no ratio, and every ratio is
 # taken within its round. Before every timed run the caches are brought to the
