@@ -17,6 +17,8 @@
 #include <stdio.h>
 #include <wchar.h>
 
+#include "stamps.h"
+
 static const DWORD kSampleMs = 4;
 static const char kEventName[] = "QelPmxCabExtractWaitEvent";
 
@@ -28,16 +30,6 @@ static DWORD WINAPI WatchEvent(LPVOID)
     if (WaitForSingleObject(g_watchedEvent, INFINITE) == WAIT_OBJECT_0)
         QueryPerformanceCounter(&g_watchedSet);
     return 0;
-}
-
-static void Append(const WCHAR *path, const char *text)
-{
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written;
-    WriteFile(file, text, (DWORD)strlen(text), &written, NULL);
-    CloseHandle(file);
 }
 
 struct MemoryPeaks {
@@ -74,8 +66,7 @@ int wmain(int argc, WCHAR **argv)
         fputs("usage: launch.exe <stamps file> [--event-set|--watch-event] <program.exe> [arguments]\n", stderr);
         return 2;
     }
-    const WCHAR *stamps = argv[1];
-    SetEnvironmentVariableW(L"BENCH_STAMPS", stamps);
+    SetEnvironmentVariableW(L"BENCH_STAMPS", argv[1]); // read by AppendToStamps here and in the stand-in
     HANDLE event = eventSet || watchEvent ? CreateEventA(NULL, TRUE, eventSet, kEventName) : NULL;
     g_watchedEvent = event;
     if (watchEvent)
@@ -117,6 +108,6 @@ int wmain(int argc, WCHAR **argv)
               launched.QuadPart, ended.QuadPart, frequency.QuadPart, exitCode, (unsigned long long)peaks.privateBytes,
               (unsigned long long)peaks.workingSet, peaks.samples, g_watchedSet.QuadPart);
     text[sizeof(text) - 1] = '\0';
-    Append(stamps, text);
+    AppendToStamps(text);
     return 0;
 }
