@@ -50,6 +50,8 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
     InitOptions(&options, ChooseInstallLanguage());
     if (!TranslateOptions(argc, argv, &options))
         return EXIT_BAD_COMMAND_LINE;
+    if (options.silent)
+        ShowNoBoxes(); // nobody is there to answer one
 
     if (!CheckEngineVersion(NULL)) {
         ShowEngineTooOldBox(instance);
@@ -71,8 +73,10 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
         return EXIT_BAD_COMMAND_LINE;
 
     // The package waits on the event, so it must exist before the engine
-    // starts; its handle is held until the process ends.
+    // starts; its handle is held until the process ends, and every engine
+    // gets one of its own.
     g_cabinetEvent = CreateCabinetEvent();
+    ShareWithEveryEngine(g_cabinetEvent);
     HANDLE cabinetWriter = StartCabinetWriter(instance);
 
     DWORD result = RunAndWait(mainCommand);
