@@ -28,6 +28,8 @@ add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest E
 
 add_library(watch STATIC tests/tools/watch.cpp)
 target_include_directories(watch PUBLIC ${CMAKE_SOURCE_DIR})
+add_library(links STATIC tests/tools/links.cpp)
+target_include_directories(links PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_executable(runner tests/tools/runner.cpp)
 target_link_libraries(runner PRIVATE watch)
@@ -94,7 +96,7 @@ add_executable(windows_tests
     tests/win/sysload_test.cpp
     tests/win/test_resources.rc)
 target_include_directories(windows_tests PRIVATE ${CMAKE_BINARY_DIR}/test-resources)
-target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)
+target_link_libraries(windows_tests PRIVATE bootstrap watch links gtest)
 target_link_options(windows_tests PRIVATE -static)
 # The same program under a second name, which the prefix reports as 5.2.
 add_custom_command(TARGET windows_tests POST_BUILD
