@@ -55,8 +55,10 @@ int RunWatched(const WCHAR *commandLine, WatchResult *result)
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        result->startError = GetLastError();
         return 0;
+    }
     result->started = 1;
 
     WatchState state;
