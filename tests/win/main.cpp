@@ -26,6 +26,10 @@
 //   --child stage-full <base> <file> <chunk>
 //                                 as stage, with the write of chunk <chunk>
 //                                 (from 1) failing as on a full disk
+//   --child stage-package [no-short-names]
+//                                 the package staged as the program does it,
+//                                 under the user data folder; with
+//                                 no-short-names as on a volume without them
 //   --child cabinets              the cabinet writer, on this thread
 //   --child cabinets-full <chunk> the same, with chunk <chunk> of all the
 //                                 cabinets' writes failing as on a full disk
@@ -153,6 +157,30 @@ static BOOL WINAPI WriteUntilTheDiskIsFull(HANDLE file, LPCVOID bytes, DWORD cou
         return FALSE;
     }
     return g_hook.realWriteFile(file, bytes, count, written, overlapped);
+}
+
+// GetShortPathNameW on a volume without short names: the long form back.
+static DWORD WINAPI NoShortName(LPCWSTR path, LPWSTR out, DWORD size)
+{
+    DWORD length = (DWORD)lstrlenW(path);
+    if (length + 1 > size)
+        return length + 1;
+    lstrcpyW(out, path);
+    return length;
+}
+
+// The package staged as the program stages it, under the user data folder.
+static int StagePackage(void)
+{
+    StagedFile package;
+    MakePackagePath(&package);
+    return ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_20000, TEST_RESOURCE_TYPE, &package);
+}
+
+static int StagePackageWithoutShortNames(void)
+{
+    ScopedImportPatch patch("kernel32.dll", "GetShortPathNameW", (void *)NoShortName);
+    return patch.ok() ? StagePackage() : 98;
 }
 
 static StagedFile StagedUnderBase(const char *base, const char *file)
@@ -304,6 +332,8 @@ static int RunChildAction(int argc, char **argv)
         g_hook.chunksLeft = atoi(argv[5]) - 1;
         return WithWriteHook(WriteUntilTheDiskIsFull, [&] { return Stage(argv[3], argv[4]); });
     }
+    if ((argc == 3 || argc == 4) && strcmp(action, "stage-package") == 0)
+        return argc == 3 ? StagePackage() : StagePackageWithoutShortNames();
     if (argc == 3 && strcmp(action, "cabinets") == 0)
         return (int)CabinetWriterThread(GetModuleHandleA(NULL));
     if (argc == 4 && strcmp(action, "cabinets-full") == 0) {

@@ -104,6 +104,89 @@ TEST(UserDataFolder, OnVersion6IsLocalLow)
     EXPECT_NE(std::string::npos, std::string(out).find("\\AppData\\LocalLow"));
 }
 
+namespace {
+
+// LocalLow pointed at `folder` (wide) in the user's shell folders for the
+// life of the object, as a profile of another name has it.
+class ScopedLocalLow {
+  public:
+    explicit ScopedLocalLow(const std::wstring &folder)
+    {
+        CreateDirectoryW(folder.c_str(), NULL);
+        for (const wchar_t *key : kKeys)
+            Set(key, folder);
+    }
+    ~ScopedLocalLow()
+    {
+        for (const wchar_t *key : kKeys) {
+            HKEY opened;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, &opened) == ERROR_SUCCESS) {
+                RegDeleteValueW(opened, kLocalLowValue);
+                RegCloseKey(opened);
+            }
+        }
+    }
+
+  private:
+    static constexpr const wchar_t *kLocalLowValue = L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
+    static constexpr const wchar_t *kKeys[2] = {
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"};
+    static void Set(const wchar_t *key, const std::wstring &folder)
+    {
+        HKEY opened;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, NULL, 0, KEY_SET_VALUE, NULL, &opened,
+                                                 NULL));
+        DWORD type = wcsstr(key, L"User Shell") != NULL ? REG_EXPAND_SZ : REG_SZ;
+        RegSetValueExW(opened, kLocalLowValue, 0, type, (const BYTE *)folder.c_str(),
+                       (DWORD)((folder.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(opened);
+    }
+};
+
+std::wstring WideOf(const std::string &ansi)
+{
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, MAX_PATH);
+    return wide;
+}
+
+} // namespace
+
+// A profile named outside the ANSI code page (two Chinese characters, code
+// page 1252): the package is staged under the short form of LocalLow, whose
+// names are ASCII, and the rest of the chain keeps its names. Where the
+// volume has no short names the run ends with 1113, and nothing is staged
+// anywhere else.
+TEST(UserDataFolder, OutsideTheCodePageIsSpelledByItsShortFormOrEnds1113)
+{
+    ASSERT_EQ(1252u, GetACP()) << "the test bed's code page";
+    std::wstring profile = WideOf(MakeTempFolder("profile")) + L"\\\u4e2d\u6587";
+    CreateDirectoryW(profile.c_str(), NULL);
+    CreateDirectoryW((profile + L"\\AppData").c_str(), NULL);
+    ScopedLocalLow localLow(profile + L"\\AppData\\LocalLow");
+    WCHAR shortForm[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW((profile + L"\\AppData\\LocalLow").c_str(), shortForm, MAX_PATH));
+    char ansiShort[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, shortForm, -1, ansiShort, MAX_PATH, NULL, NULL);
+
+    WatchResult staged = RunChild("stage-package");
+    EXPECT_EQ(1u, staged.exitCode);
+    EXPECT_EQ(0, staged.boxCount);
+    std::wstring package = profile + L"\\AppData\\LocalLow" + WideOf(kChainTail) + L"\\" + WideOf(kPackageName);
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(package.c_str())) << "staged in the profile's own folder";
+    EXPECT_EQ(ResourceBytes(RESOURCE_20000), ReadWholeFile(std::string(ansiShort) + kChainTail + "\\" + kPackageName));
+
+    WatchResult refused = RunChild("stage-package no-short-names");
+    EXPECT_EQ((DWORD)ERROR_NO_UNICODE_TRANSLATION, refused.exitCode);
+    ExpectBoxOf(refused, "Installer : Wrapper.CreateFile  failed with error 1113: ");
+    char profileFolder[MAX_PATH], windowsFolder[MAX_PATH];
+    GetEnvironmentVariableA("USERPROFILE", profileFolder, MAX_PATH);
+    GetWindowsDirectoryA(windowsFolder, MAX_PATH);
+    EXPECT_FALSE(IsFolder(std::string(profileFolder) + "\\Qel")) << "staged elsewhere";
+    EXPECT_FALSE(IsFolder(std::string(windowsFolder) + "\\Qel")) << "staged elsewhere";
+}
+
 TEST(OnVersion52, UserDataFolderIsRoamingAppData)
 {
     ASSERT_FALSE(IsVistaFamily()) << "run as windows_tests52.exe, which the prefix reports as 5.2";
