@@ -20,14 +20,16 @@ void ShowNoBoxes(void)
     g_noBoxes = TRUE;
 }
 
-// The box a silent run does not show, as one record of the diagnostic log.
+// The box a silent run does not show, as one record of the diagnostic log:
+// Message box "<caption>": <text>, the caption quoted so that an empty one
+// shows as such.
 static void LogBox(const char *caption, const char *text)
 {
-    size_t capacity = strlen(caption) + strlen(text) + 4;
+    size_t capacity = strlen(caption) + strlen(text) + 32;
     char *record = (char *)LocalAlloc(LPTR, capacity);
     if (record == NULL)
         return;
-    const char *const parts[] = {caption, " | ", text};
+    const char *const parts[] = {"Message box \"", caption, "\": ", text};
     JoinText(record, capacity, parts); // fits: the capacity was counted for it
     LogMessage(record);
     LocalFree(record);

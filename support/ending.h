@@ -36,7 +36,7 @@ enum : DWORD {
 };
 
 // From now on no box is shown: each becomes a record of the diagnostic log,
-// "<caption> | <text>" as the box would have shown them. For "/s": a silent
+// 'Message box "<caption>": <text>' as the box would have shown them. For "/s": a silent
 // run is one nobody watches (a deployment tool, a service, a locked
 // machine), and a box would hold it until the tool's own time-out instead of
 // ending with the exit code. Called by the main thread before any box can
