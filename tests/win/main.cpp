@@ -42,6 +42,11 @@
 //                                 ends the process from another thread while
 //                                 this one is starting an engine; <marker> is
 //                                 written once the start is over
+//   --child load-system <name>    LoadSystemLibrary and HUX_System_LoadLibrary
+//                                 of <name>: 0 when both load it from the
+//                                 system directory, 1 from elsewhere, 2 not
+//   --child load-bare <name>      the same with a load by bare name, the fault
+//                                 the loaders are there to avoid
 //   --child has-handle <value> <name>
 //                                 exits 0 when <value> is no handle of this
 //                                 process, 1 when it is the event <name>
@@ -60,6 +65,7 @@
 #include <string>
 
 #include "staging/cabinet_writer.h"
+#include "support/sysload.h"
 #include "staging/staging.h"
 #include "support/ending.h"
 #include "tests/win/helpers.h"
@@ -302,6 +308,26 @@ static int HasHandle(const char *value, const char *name)
     return tail != NULL && strcmp(tail + 1, name) == 0 ? 1 : 2;
 }
 
+// 0 when `module` is `name` in the system directory, 1 elsewhere, 2 none.
+static int WhereLoaded(HMODULE module, const char *name)
+{
+    if (module == NULL)
+        return 2;
+    char loaded[MAX_PATH], expected[MAX_PATH];
+    GetModuleFileNameA(module, loaded, MAX_PATH);
+    GetSystemDirectoryA(expected, MAX_PATH);
+    lstrcatA(expected, "\\");
+    lstrcatA(expected, name);
+    return lstrcmpiA(loaded, expected) == 0 ? 0 : 1;
+}
+
+static int LoadFromTheSystem(const char *name)
+{
+    int logged = WhereLoaded(HUX_System_LoadLibrary(name), name);
+    int silent = WhereLoaded(LoadSystemLibrary(name), name);
+    return logged != 0 ? logged : silent;
+}
+
 static int RunChildAction(int argc, char **argv)
 {
     const char *action = argv[2];
@@ -346,6 +372,10 @@ static int RunChildAction(int argc, char **argv)
         return Hold(argv[3], argv[4], argv[5]);
     if (argc == 4 && strcmp(action, "end-during-start") == 0)
         return EndDuringEngineStart(argv[3]);
+    if (argc == 4 && strcmp(action, "load-system") == 0)
+        return LoadFromTheSystem(argv[3]);
+    if (argc == 4 && strcmp(action, "load-bare") == 0)
+        return WhereLoaded(LoadLibraryA(argv[3]), argv[3]);
     if (argc == 5 && strcmp(action, "has-handle") == 0)
         return HasHandle(argv[3], argv[4]);
     if (argc == 6 && strcmp(action, "has-event") == 0)
