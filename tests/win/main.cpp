@@ -42,8 +42,9 @@
 //                                 ends the process from another thread while
 //                                 this one is starting an engine; <marker> is
 //                                 written once the start is over
-//   --child load-system <name>    LoadSystemLibrary and HUX_System_LoadLibrary
-//                                 of <name>: 0 when both load it from the
+//   --child load-system <name> silent|logged
+//                                 LoadSystemLibrary or HUX_System_LoadLibrary
+//                                 of <name>: 0 when it loads it from the
 //                                 system directory, 1 from elsewhere, 2 not
 //   --child load-bare <name>      the same with a load by bare name, the fault
 //                                 the loaders are there to avoid
@@ -321,11 +322,11 @@ static int WhereLoaded(HMODULE module, const char *name)
     return lstrcmpiA(loaded, expected) == 0 ? 0 : 1;
 }
 
-static int LoadFromTheSystem(const char *name)
+// One loader a process: once a module is loaded, a load by bare name finds
+// it by its name, wherever a search would look.
+static int LoadFromTheSystem(const char *name, const char *loader)
 {
-    int logged = WhereLoaded(HUX_System_LoadLibrary(name), name);
-    int silent = WhereLoaded(LoadSystemLibrary(name), name);
-    return logged != 0 ? logged : silent;
+    return WhereLoaded(strcmp(loader, "logged") == 0 ? HUX_System_LoadLibrary(name) : LoadSystemLibrary(name), name);
 }
 
 static int RunChildAction(int argc, char **argv)
@@ -372,8 +373,8 @@ static int RunChildAction(int argc, char **argv)
         return Hold(argv[3], argv[4], argv[5]);
     if (argc == 4 && strcmp(action, "end-during-start") == 0)
         return EndDuringEngineStart(argv[3]);
-    if (argc == 4 && strcmp(action, "load-system") == 0)
-        return LoadFromTheSystem(argv[3]);
+    if (argc == 5 && strcmp(action, "load-system") == 0)
+        return LoadFromTheSystem(argv[3], argv[4]);
     if (argc == 4 && strcmp(action, "load-bare") == 0)
         return WhereLoaded(LoadLibraryA(argv[3]), argv[3]);
     if (argc == 5 && strcmp(action, "has-handle") == 0)

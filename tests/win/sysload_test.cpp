@@ -158,9 +158,11 @@ TEST(SystemLoader, LoadsFromTheSystemDirectoryNotBesideTheProgramAndLogsNothing)
     }
     PlantedCopy clean(names); // no marker from the control
     for (const std::string &name : names) {
-        SCOPED_TRACE(name);
-        EXPECT_EQ(0u, clean.Run("load-system " + name));
-        EXPECT_FALSE(clean.Loaded(name));
+        for (const char *loader : {"silent", "logged"}) {
+            SCOPED_TRACE(name + " by the " + loader + " loader");
+            EXPECT_EQ(0u, clean.Run("load-system " + name + " " + loader));
+            EXPECT_FALSE(clean.Loaded(name));
+        }
     }
     EXPECT_EQ("<missing>", ReadWholeFile(logFolder + "\\quorlim.log"));
 }
