@@ -6,8 +6,10 @@
 //                           engine-gate box
 //   EXIT_NO_PACKAGE         the package is not among the resources
 //   FailWithSystemError     a staged file cannot be written, after the
-//                           "Error" box, from the main thread (the package) or
-//                           the cabinet writer: EXIT_STAGING_PATH_TOO_LONG,
+//                           "Error" box (its record in a silent run), from the
+//                           main thread (the package) or the cabinet writer:
+//                           EXIT_STAGING_PATH_TOO_LONG, ERROR_NO_UNICODE_TRANSLATION
+//                           (no spelling of the user data folder),
 //                           EXIT_STAGING_FOLDER_IS_LINK, or the system's code
 //   EXIT_ENGINE_NOT_FOUND   msiexec.exe cannot be located
 //   EXIT_BAD_COMMAND_LINE   the main command does not fit
