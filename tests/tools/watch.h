@@ -23,5 +23,7 @@ struct WatchResult {
 // Runs `commandLine` (copied; CreateProcessW may write into it) and fills
 // `result`. Returns 0 when the program could not be started.
 int RunWatched(const WCHAR *commandLine, WatchResult *result);
+// The same with `folder` as the program's current folder (NULL: the caller's).
+int RunWatchedIn(const WCHAR *commandLine, const WCHAR *folder, WatchResult *result);
 
 #endif
