@@ -3,10 +3,10 @@
 # test payloads, the stand-in engine, the sample kit, the end-to-end driver
 # with its case files, and run-tests.cmd. Built with the Windows-level tests.
 
-add_executable(driver tests/driver/driver.cpp)
+add_executable(driver tests/driver/driver.cpp tests/driver/cases.cpp tests/driver/settings.cpp tests/driver/win32.cpp)
 target_include_directories(driver PRIVATE ${CMAKE_SOURCE_DIR} ${PROFILE_DIR})
-target_link_libraries(driver PRIVATE watch ole32)
-target_link_options(driver PRIVATE -static)
+target_link_libraries(driver PRIVATE bootstrap watch shell32 ole32) # bootstrap: the cabinet table and its names
+target_link_options(driver PRIVATE -static -municode)
 # The installer's file name, as the build names it.
 target_compile_definitions(driver PRIVATE BUNDLE_PRODUCT="$<TARGET_FILE_NAME:installer>")
 
@@ -51,9 +51,11 @@ add_custom_target(windows_bundle ALL
     ${copy_installers}
     ${copy_payloads}
     COMMAND ${CMAKE_COMMAND} -E copy ${BUNDLE_CASES} ${BUNDLE}/cases/
+    # What the driver asks the Linux side for under Wine (links, small disks).
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tests/driver/wine-hook.sh ${BUNDLE}/bin/
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tests/bundle/run-tests.cmd
             ${CMAKE_SOURCE_DIR}/tests/bundle/README.txt ${BUNDLE}/
-    DEPENDS ${BUNDLE_PROGRAMS} ${BUNDLE_INSTALLERS} ${BUNDLE_CASES}
+    DEPENDS ${BUNDLE_PROGRAMS} ${BUNDLE_INSTALLERS} ${BUNDLE_CASES} ${CMAKE_SOURCE_DIR}/tests/driver/wine-hook.sh
             ${CMAKE_SOURCE_DIR}/tests/bundle/run-tests.cmd ${CMAKE_SOURCE_DIR}/tests/bundle/README.txt
     COMMENT "Assembling the Windows test bundle in ${BUNDLE}"
     VERBATIM)
