@@ -115,8 +115,8 @@ static std::string ExpandRepeats(std::string text)
         size_t colon = text.find(':', at + 5), end = text.find('}', at);
         if (colon == std::string::npos || end == std::string::npos || colon > end)
             break;
-        text.replace(at, end - at + 1,
-                     Repeated(text.substr(at + 5, colon - at - 5), atoi(text.substr(colon + 1, end - colon - 1).c_str())));
+        int count = atoi(text.substr(colon + 1, end - colon - 1).c_str());
+        text.replace(at, end - at + 1, Repeated(text.substr(at + 5, colon - at - 5), count));
     }
     return text;
 }
@@ -174,6 +174,7 @@ struct Context {
     std::string why;     // the reason of a skip, or of a failed setup step
     Strings differences; // one per failed check
     std::string folder;  // the current folder of the programs the case starts ("" for the driver's)
+    bool fromLinuxSide;  // its installers are started from the Linux side (`locale`, `dll-override`)
 };
 
 static bool Skip(Context *context, const std::string &why)
@@ -237,9 +238,16 @@ static void ClearRecords(Run *run)
     *run = Run{false, 0, {}, {}, ""};
 }
 
-static bool RunProgram(const std::string &exe, const std::string &tail, Context *context)
+static void ReadCalls(Run *run)
 {
-    ClearRecords(&context->run);
+    std::string calls;
+    if (ReadBytes(g_callsLog, &calls)) // the stand-in writes them in the ANSI code page
+        for (const std::string &line : Lines(calls))
+            run->calls.push_back(Utf8FromAnsi(line));
+}
+
+static bool RunWatchedHere(const std::string &exe, const std::string &tail, Context *context)
+{
     std::wstring command = L"\"" + Wide(exe) + L"\"" + (tail.empty() ? L"" : L" " + Wide(tail));
     std::wstring folder = Wide(context->folder);
     static WatchResult result;
@@ -249,10 +257,47 @@ static bool RunProgram(const std::string &exe, const std::string &tail, Context 
     context->run.exitCode = result.exitCode;
     for (int i = 0; i < result.boxCount; i++)
         context->run.boxes.push_back(std::string(result.boxes[i].captionUtf8) + " | " + result.boxes[i].textUtf8);
-    std::string calls;
-    if (ReadBytes(g_callsLog, &calls)) // the stand-in writes them in the ANSI code page
-        for (const std::string &line : Lines(calls))
-            context->run.calls.push_back(Utf8FromAnsi(line));
+    return true;
+}
+
+// The runner's report: "box: <caption> | <text>" (line breaks written as
+// \r and \n) a line each, then "exit: <decimal> 0x<hex>".
+static void ReadRunnerReport(const std::string &report, Run *run)
+{
+    for (const std::string &line : Lines(report)) {
+        if (line.compare(0, 5, "box: ") == 0)
+            run->boxes.push_back(ReplaceAll(ReplaceAll(line.substr(5), "\\r", "\r"), "\\n", "\n"));
+        if (line.compare(0, 6, "exit: ") == 0) {
+            run->exitCode = (DWORD)strtoul(line.c_str() + 6, NULL, 10);
+            run->done = true;
+        }
+    }
+}
+
+// Wine takes a process's LANG and WINEDLLOVERRIDES from the Linux side when
+// it starts it, never from a Windows parent's environment block: a case
+// that sets them has its programs started from there, by the runner.
+static bool RunFromLinuxSide(const std::string &exe, const std::string &tail, Context *context)
+{
+    SetVariable("RUNNER_TAIL", tail);
+    if (!context->folder.empty())
+        SetVariable("RUNNER_CWD", context->folder);
+    std::string runner = UnixPath(g_bundle + "\\bin\\runner.exe"), overrides;
+    ReadVariable("WINEDLLOVERRIDES", &overrides);
+    std::string report = RunHookForText("run", Strings{runner, exe, overrides}, kEngineLimitMs);
+    RemoveVariable("RUNNER_TAIL");
+    RemoveVariable("RUNNER_CWD");
+    ReadRunnerReport(report, &context->run);
+    return context->run.done || Fail(context, "the runner started from the Linux side gave no exit code: " +
+                                                  Printable(report));
+}
+
+static bool RunProgram(const std::string &exe, const std::string &tail, Context *context)
+{
+    ClearRecords(&context->run);
+    if (!(context->fromLinuxSide ? RunFromLinuxSide(exe, tail, context) : RunWatchedHere(exe, tail, context)))
+        return false;
+    ReadCalls(&context->run);
     return true;
 }
 
@@ -318,7 +363,8 @@ static bool StartAsNormalUser(const std::string &exe, DWORD *error)
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    std::wstring command = L"\"" + Wide(exe) + L"\" /lang=abc " + std::wstring(1100, L'P'); // refused at once if started
+    // Refused at once by the option check if it starts at all.
+    std::wstring command = L"\"" + Wide(exe) + L"\" /lang=abc " + std::wstring(1100, L'P');
     if (CreateProcessAsUserW(token, NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
         *error = 0;
         FinishProcess(process.hProcess, 60000);
@@ -360,14 +406,15 @@ static bool Locale(const Strings &args, Context *context)
         return Skip(context, "the user's language is a setting of the account on Windows");
     RecordVariable("LC_ALL");
     RemoveVariable("LC_ALL");
+    context->fromLinuxSide = true;
     return SetCaseVariable("LANG", args[0]);
 }
 
 static bool DllOverride(const Strings &args, Context *context)
 {
-    (void)context;
     if (!IsWine())
         return true;
+    context->fromLinuxSide = true;
     std::string overrides;
     ReadVariable("WINEDLLOVERRIDES", &overrides);
     return SetCaseVariable("WINEDLLOVERRIDES", overrides + (overrides.empty() ? "" : ";") + args[0]);
@@ -818,7 +865,7 @@ static bool RunStep(const Step &step, Context *context, bool trace)
 Result RunCase(const Case &one, bool trace)
 {
     BeginCase();
-    Context context = {{false, 0, {}, {}, ""}, false, "", {}, ""};
+    Context context = {{false, 0, {}, {}, ""}, false, "", {}, "", false};
     MakeFolders(CasePlaces().scratch);
     // Every case starts with the stand-in as the engine, unless it says otherwise.
     RunStep(Step{"engine", "stand-in"}, &context, false);

@@ -248,14 +248,15 @@ static bool MakeJunction(const std::string &link, const std::string &target, std
     memcpy((char *)buffer.names + buffer.printOffset, print.c_str(), buffer.printLength);
     buffer.dataLength = (WORD)(8 + buffer.printOffset + buffer.printLength + 2);
     DWORD returned;
-    BOOL made = folder != INVALID_HANDLE_VALUE &&
-                DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, &buffer, 8 + buffer.dataLength, NULL, 0, &returned, NULL);
+    BOOL made = folder != INVALID_HANDLE_VALUE && DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, &buffer,
+                                                                  8 + buffer.dataLength, NULL, 0, &returned, NULL);
     DWORD error = GetLastError();
     if (folder != INVALID_HANDLE_VALUE)
         CloseHandle(folder);
     if (!made || !IsLink(link)) {
         RemoveDirectoryW(wideLink.c_str());
-        *problem = "cannot make a junction here (FSCTL_SET_REPARSE_POINT: error " + std::to_string(made ? 0 : error) + ")";
+        *problem =
+            "cannot make a junction here (FSCTL_SET_REPARSE_POINT: error " + std::to_string(made ? 0 : error) + ")";
         return false;
     }
     return true;
@@ -332,18 +333,19 @@ void SetHook(const std::string &script, const std::string &answerFolder)
 
 static std::string Quoted(const std::string &argument) { return "\"" + argument + "\""; }
 
-// Waits for the hook's answer file (a hang guard of 30 s, not a timing).
-static std::string AwaitAnswer(const std::string &answerFile)
+// Waits for the hook's answer file: a hang guard, not a timing.
+static std::string AwaitAnswer(const std::string &answerFile, DWORD limitMs)
 {
     std::string text;
-    for (int i = 0; i < 3000 && !ReadBytes(answerFile, &text); i++)
-        Sleep(10);
+    bool answered = false;
+    for (DWORD waited = 0; !answered && waited < limitMs; waited += 10)
+        if (!(answered = ReadBytes(answerFile, &text)))
+            Sleep(10);
     DeleteFileW(Wide(answerFile).c_str());
-    Strings lines = Lines(text);
-    return lines.empty() ? "failed: no answer from the hook within 30 s" : lines[0];
+    return answered ? text : "failed: no answer from the hook within " + std::to_string(limitMs / 1000) + " s";
 }
 
-std::string RunHook(const std::string &verb, const Strings &arguments)
+std::string RunHookForText(const std::string &verb, const Strings &arguments, DWORD limitMs)
 {
     std::string answerFile = g_hookAnswers + "\\orva-hook-" + std::to_string(GetCurrentProcessId()) + "-" +
                              std::to_string(InterlockedIncrement(&g_hookCalls)) + ".txt";
@@ -369,7 +371,13 @@ std::string RunHook(const std::string &verb, const Strings &arguments)
         CloseHandle(process.hProcess);
     if (process.hThread != NULL)
         CloseHandle(process.hThread);
-    return AwaitAnswer(answerFile);
+    return AwaitAnswer(answerFile, limitMs);
+}
+
+std::string RunHook(const std::string &verb, const Strings &arguments)
+{
+    Strings lines = Lines(RunHookForText(verb, arguments, 30000));
+    return lines.empty() ? "failed: an empty answer from the hook" : lines[0];
 }
 
 // ---------------------------------------------------------------- registry

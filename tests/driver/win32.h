@@ -66,8 +66,11 @@ std::string WindowsPathOf(const std::string &path);
 // once read); set once before the first use.
 void SetHook(const std::string &script, const std::string &answerFolder);
 // Runs `verb` with the hook and waits for its answer: "ok", "refused: <why>"
-// (this machine does not allow it) or "failed: <why>".
+// (this machine does not allow it) or "failed: <why>". The Unix program
+// gets the driver's environment block as its environment.
 std::string RunHook(const std::string &verb, const Strings &arguments);
+// The same for a verb that answers with text, waited for at most `limitMs`.
+std::string RunHookForText(const std::string &verb, const Strings &arguments, DWORD limitMs);
 
 // ---------------------------------------------------------------- registry
 

@@ -17,6 +17,14 @@
 #                                      left by an interrupted run goes first
 #   small-disk-off <dosdevices> <letter>
 #                                      that drive unlinked, unmounted, removed
+#   run <runner.exe> <program> <overrides>
+#                                      the runner (tests/tools/runner.cpp) starts
+#                                      the program from this side, where Wine
+#                                      takes a process's LANG and
+#                                      WINEDLLOVERRIDES (given here: Wine passes
+#                                      no WINE variable of the driver's
+#                                      environment on); the runner's report
+#                                      (boxes, exit code) is the answer
 set -u
 verb=${1:?usage: wine-hook.sh <verb> <answer file> <argument>...}
 answer=${2:?answer file}
@@ -82,5 +90,9 @@ unlink)
     ;;
 small-disk) make_small_disk "$1" "$2" "$3" ;;
 small-disk-off) remove_small_disk "$1" "$2" && reply ok ;;
+run)
+    WINEDLLOVERRIDES=$3 wine "$1" "$2" </dev/null >"$answer.part" 2>/dev/null
+    mv "$answer.part" "$answer"
+    ;;
 *) reply "failed: unknown verb $verb" ;;
 esac
