@@ -13,9 +13,6 @@
 
 static std::string g_bundle, g_callsLog, g_report;
 
-// The shell's keys for the user's folders, and LocalLow's value in them.
-static const char kShellFolders[] = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
-static const char kLocalLowValue[] = "{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
 static const RegKey kInstallerKey = {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer"};
 
 // Hang guards, not timings: what the slowest machine needs many times over.
@@ -483,10 +480,8 @@ static bool LocalLow(const Strings &args, Context *context)
     if (!made.empty())
         RemoveAfterCase(made);
     MoveUserDataForCase(folder);
-    return RecordAndWrite(ParseKey(kShellFolders + std::string("User Shell Folders")), kLocalLowValue, REG_EXPAND_SZ,
-                          StringBytes(folder, REG_EXPAND_SZ)) &&
-           RecordAndWrite(ParseKey(kShellFolders + std::string("Shell Folders")), kLocalLowValue, REG_SZ,
-                          StringBytes(folder, REG_SZ));
+    return RecordAndWrite(kUserShellFolders, kLocalLowValue, REG_EXPAND_SZ, StringBytes(folder, REG_EXPAND_SZ)) &&
+           RecordAndWrite(kShellFolders, kLocalLowValue, REG_SZ, StringBytes(folder, REG_SZ));
 }
 
 static bool MakeFolder(const Strings &args, Context *context)

@@ -7,6 +7,10 @@
 static const char kSavedSuffix[] = ".orva-tests-saved";
 static const RegKey kInstallerKey = {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer"};
 static const RegKey kVendorKey = {HKEY_LOCAL_MACHINE, "SOFTWARE\\" PROFILE_VENDOR};
+#define EXPLORER_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+const RegKey kUserShellFolders = {HKEY_CURRENT_USER, EXPLORER_KEY "User Shell Folders"};
+const RegKey kShellFolders = {HKEY_CURRENT_USER, EXPLORER_KEY "Shell Folders"};
+const char kLocalLowValue[] = "{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
 
 struct ValueRecord {
     RegKey key;
@@ -183,6 +187,8 @@ void BeginCase(void)
     g_case = CaseRecords();
     g_case.open = true;
     RecordValueLocked(kInstallerKey, "InstallerLocation");
+    RecordValueLocked(kUserShellFolders, kLocalLowValue);
+    RecordValueLocked(kShellFolders, kLocalLowValue);
     g_case.vendor = ReadTree(kVendorKey);
 }
 

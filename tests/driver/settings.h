@@ -26,7 +26,12 @@ const Places &CasePlaces(void);
 bool MoveAsideGuardedFolders(std::string *problem);
 void MoveBackGuardedFolders(void);
 
-// Records InstallerLocation and the vendor key (with the kit keys below it).
+// The shell's record of the user's LocalLow folder: one value in two keys.
+extern const RegKey kUserShellFolders, kShellFolders;
+extern const char kLocalLowValue[];
+
+// Records InstallerLocation, the vendor key (with the kit keys below it) and
+// LocalLow's values, which Wine's shell writes back after a lookup.
 void BeginCase(void);
 // Records a registry value before the case first writes or deletes it.
 void RecordValue(const RegKey &key, const std::string &name);
