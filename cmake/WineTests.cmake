@@ -47,6 +47,7 @@ list(GET PROFILE_CABINETS 0 FIRST_CABINET)
 add_custom_command(OUTPUT ${CABINET_PAYLOADS}/all/${FIRST_CABINET}
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD} ${CABINET_PAYLOADS}
     DEPENDS tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
+            cmake/Profile.cmake staging/cabinet_table.h tools/buildprofile.py
     COMMENT "Generating the cabinet payloads")
 add_custom_target(cabinet_payloads ALL DEPENDS ${CABINET_PAYLOADS}/all/${FIRST_CABINET})
 
@@ -200,10 +201,10 @@ foreach(source ${WINDOWS_TEST_SOURCES})
     endforeach()
 endforeach()
 
-# End-to-end cases, listed from tests/e2e/cases.sh, kit_cases.sh and
-# version_cases.sh. All of them stage into the one user folder of the prefix,
-# so they hold the lock.
-set(E2E_CASE_FILES tests/e2e/cases.sh tests/e2e/kit_cases.sh tests/e2e/version_cases.sh)
+# End-to-end cases that stay in bash (each says why), listed from
+# tests/e2e/cases.sh and version_cases.sh. All of them stage into the one
+# user folder of the prefix, so they hold the lock.
+set(E2E_CASE_FILES tests/e2e/cases.sh tests/e2e/version_cases.sh)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_CASE_FILES})
 set(lines "")
 foreach(case_file ${E2E_CASE_FILES})
