@@ -12,7 +12,7 @@ target_compile_definitions(driver PRIVATE BUNDLE_PRODUCT="$<TARGET_FILE_NAME:ins
 
 set(BUNDLE ${CMAKE_BINARY_DIR}/windows-tests)
 file(GLOB BUNDLE_CASES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/driver/cases/*.txt)
-set(BUNDLE_PROGRAMS driver runner windows_tests fake_msiexec event_gate load_probe planted standin_full standin_plain
+set(BUNDLE_PROGRAMS driver runner windows_tests fake_msiexec load_probe planted standin_full standin_plain
     msi_2_0_2599_65535 msi_2_0_2600_0 msi_3_1_4000_0 msi_1_20_0_0)
 set(BUNDLE_INSTALLERS installer installer_empty)
 foreach(target installer_partial installer_cabs installer_no7)
