@@ -111,14 +111,16 @@ static bool ChooseCases(const CaseRun &run, std::vector<Case> *cases, std::strin
     return false;
 }
 
+// One case's result; what differed in a failure a line each.
 static void ReportOneCase(const Result &result)
 {
-    Say(ResultLine(result));
-    if (result.verdict == Result::FAIL) {
-        Say("what differed:");
-        for (const std::string &detail : result.details)
-            Say("  " + detail);
+    if (result.verdict != Result::FAIL) {
+        Say(ResultLine(result));
+        return;
     }
+    Say("fail " + result.name + ": what differed:");
+    for (const std::string &detail : result.details)
+        Say("  " + detail);
 }
 
 static int RunCases(const Strings &args)
