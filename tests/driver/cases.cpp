@@ -12,6 +12,7 @@
 #include "tests/tools/watch.h"
 
 static std::string g_bundle, g_callsLog, g_report;
+static volatile LONG g_stopped;
 
 static const RegKey kInstallerKey = {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer"};
 
@@ -840,8 +841,12 @@ static const struct {
 
 // ---------------------------------------------------------------- a case
 
+void StopCases(void) { InterlockedExchange(&g_stopped, 1); }
+
 static bool RunStep(const Step &step, Context *context, bool trace)
 {
+    if (g_stopped)
+        return Fail(context, "the run is ending");
     std::string rest = Expand(step.rest);
     if (trace)
         printf("  %s %s\n", step.verb.c_str(), Printable(rest).c_str());

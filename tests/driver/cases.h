@@ -28,6 +28,8 @@ struct Result {
 void StartCases(const std::string &bundle);
 // Runs one case; with `trace`, each step is printed as it runs.
 Result RunCase(const Case &one, bool trace);
+// From any thread: no case starts another step (a run cut short).
+void StopCases(void);
 // "pass <case>", "fail <case>: <what differed>; ..." or "skip <case>: <why>".
 std::string ResultLine(const Result &result);
 

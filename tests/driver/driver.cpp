@@ -39,10 +39,56 @@ static void Say(const std::string &line)
 
 static void Complain(const std::string &problem) { fprintf(stderr, "driver: %s\n", problem.c_str()); }
 
+// The driver's children, and theirs, share a job of the driver's own, so
+// that a run cut short ends them before it puts the settings back (what
+// still ran could change them again), and so that none outlives the driver.
+static HANDLE g_job;
+
+static void JoinOwnJob(void)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof(limits));
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    g_job = CreateJobObjectW(NULL, NULL);
+    if (g_job != NULL && (!SetInformationJobObject(g_job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) ||
+                          !AssignProcessToJobObject(g_job, GetCurrentProcess()))) {
+        CloseHandle(g_job); // in a job that takes no other: the children are left running
+        g_job = NULL;
+    }
+}
+
+static void EndChildren(void)
+{
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+        ULONG_PTR more[1023];
+    } ids;
+    if (g_job == NULL || !QueryInformationJobObject(g_job, JobObjectBasicProcessIdList, &ids, sizeof(ids), NULL))
+        return;
+    for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; i++) {
+        DWORD id = (DWORD)ids.list.ProcessIdList[i];
+        HANDLE process = id == GetCurrentProcessId() ? NULL : OpenProcess(PROCESS_TERMINATE, FALSE, id);
+        if (process != NULL) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
+}
+
+// A run cut short: the case's thread starts no further step and records
+// nothing more, the children end, and everything is put back.
+static void EndTheRunNow(void)
+{
+    StopCases();
+    HoldSettings();
+    EndChildren();
+    EndRunNow();
+}
+
 static BOOL WINAPI OnInterrupt(DWORD signal)
 {
     (void)signal;
-    EndRunNow();
+    EndTheRunNow();
     Complain("interrupted; the settings are restored");
     ExitProcess(EXIT_INTERRUPTED);
 }
@@ -53,7 +99,7 @@ static DWORD WINAPI EndAtTheGuard(LPVOID unused)
 {
     (void)unused;
     Sleep(g_guardSeconds * 1000);
-    EndRunNow();
+    EndTheRunNow();
     Say("fail: the run did not end within the driver's guard of " + std::to_string(g_guardSeconds) +
         " s; the settings are restored");
     ExitProcess(EXIT_FAILED);
@@ -133,6 +179,7 @@ static int RunCases(const Strings &args)
         Complain(problem);
         return EXIT_CANNOT_RUN;
     }
+    JoinOwnJob();
     SetConsoleCtrlHandler(OnInterrupt, TRUE);
     if (g_guardSeconds > 0)
         CloseHandle(CreateThread(NULL, 0, EndAtTheGuard, NULL, 0, NULL));
@@ -228,6 +275,7 @@ static int RunGoogleTests(const Strings &args)
         return EXIT_CANNOT_RUN;
     }
     BeginCase();
+    JoinOwnJob();
     SetConsoleCtrlHandler(OnInterrupt, TRUE);
     std::string output, program = exe.substr(exe.rfind('\\') + 1);
     DWORD exitCode = 1;

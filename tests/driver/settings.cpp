@@ -313,6 +313,9 @@ void EndCase(void)
 
 void EndRunNow(void)
 {
+    Locked locked;
     EndCase();
     MoveBackGuardedFolders();
 }
+
+void HoldSettings(void) { EnterCriticalSection(&g_lock); }

@@ -52,5 +52,8 @@ bool ReplaceSystemFile(const std::string &name, const std::string &replacement, 
 void EndCase(void);
 // EndCase and MoveBackGuardedFolders: for a run that is cut short.
 void EndRunNow(void);
+// Takes the settings for the rest of the process's life, for the thread
+// that ends a run cut short: the case's thread records nothing more.
+void HoldSettings(void);
 
 #endif
