@@ -2,6 +2,7 @@
 
 #include <winsafer.h>
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -542,9 +543,9 @@ static bool SmallDisk(const Strings &args, Context *context)
     if (!IsWine())
         return Skip(context, "a small drive needs a disk of its own on Windows");
     std::string letter = args[0], dosDevices = DosDevicesFolder();
-    CharLowerBuffA(&letter[0], (DWORD)letter.size());
-    if (letter.size() != 1 || dosDevices.empty())
+    if (letter.size() != 1 || !isalpha((unsigned char)letter[0]) || dosDevices.empty())
         return Fail(context, "small-disk needs a drive letter and Wine's dosdevices folder");
+    letter[0] = (char)tolower((unsigned char)letter[0]); // as Wine names its drive links
     std::string answer = RunHook("small-disk", Strings{dosDevices, letter, Arg(args, 1)});
     if (answer.compare(0, 9, "refused: ") == 0)
         return Skip(context, answer.substr(9));
