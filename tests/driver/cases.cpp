@@ -863,6 +863,17 @@ static bool RunStep(const Step &step, Context *context, bool trace)
     return Fail(context, "unknown step: " + step.verb);
 }
 
+// What the last run gave, beside the differences: where a check cannot
+// tell, this says whether the engine was reached at all.
+static std::string LastRun(const Run &run)
+{
+    std::string text = "the last run: exit code " + std::to_string(run.exitCode) + ", " +
+                       std::to_string(run.calls.size()) + " engine runs";
+    for (size_t i = 0; i < run.calls.size(); i++)
+        text += (i == 0 ? ": " : ", ") + Printable(run.calls[i]);
+    return text + ", " + std::to_string(run.boxes.size()) + " boxes";
+}
+
 Result RunCase(const Case &one, bool trace)
 {
     BeginCase();
@@ -881,6 +892,8 @@ Result RunCase(const Case &one, bool trace)
         return Result{Result::SKIP, one.name, {context.why}};
     if (!context.why.empty())
         context.differences.insert(context.differences.begin(), context.why);
+    if (!context.differences.empty() && context.run.done)
+        context.differences.push_back(LastRun(context.run));
     return Result{context.differences.empty() ? Result::PASS : Result::FAIL, one.name, context.differences};
 }
 
