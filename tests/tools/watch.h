@@ -27,5 +27,7 @@ struct WatchResult {
 // new process dies before its first line (for instance while its own DLLs
 // are loaded), and the code is all that tells why.
 int RunWatched(const WCHAR *commandLine, WatchResult *result);
+// The same with `folder` as the program's current folder (NULL: the caller's).
+int RunWatchedIn(const WCHAR *commandLine, const WCHAR *folder, WatchResult *result);
 
 #endif

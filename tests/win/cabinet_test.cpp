@@ -59,7 +59,6 @@ HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LP
 
 } // namespace
 
-// Prefix lock: CabinetWriter (the kit folder and the cabinet event of the end-to-end cases)
 TEST(CabinetWriter, StartedWorkerHasWrittenEverythingWhenFinishReturns)
 {
     RemoveStagedCabinets();

@@ -38,7 +38,6 @@ std::string Located(DWORD size = MAX_PATH)
 
 } // namespace
 
-// Prefix lock: EngineGate (the system's msi.dll, which an end-to-end case swaps for a while)
 TEST(EngineGate, AcceptsTheSystemsEngine)
 {
     DWORD versionMS = 0;
@@ -72,7 +71,6 @@ TEST(EngineGate, JudgesTheFileVersionOfStandIns)
     }
 }
 
-// Prefix lock: LocateMsiexec (InstallerLocation)
 TEST(LocateMsiexec, UsesInstallerLocationAsStored)
 {
     SavedMachineValue saved(kInstallerKey, kLocation);
@@ -116,7 +114,6 @@ TEST(LocateMsiexec, FailsWithoutValueOrRoom)
     EXPECT_EQ("<failed>", Located(20));
 }
 
-// Prefix lock: OnVersion52 (InstallerLocation; the suite in every file)
 TEST(OnVersion52, MsiexecIsInTheSystemDirectoryWhateverTheRegistrySays)
 {
     ASSERT_TRUE(IsVersion52()) << "run as windows_tests52.exe, which the prefix reports as 5.2";
@@ -128,7 +125,6 @@ TEST(OnVersion52, MsiexecIsInTheSystemDirectoryWhateverTheRegistrySays)
 }
 
 // 5.1 is not 5.2: the engine is where the registry says, and nowhere else.
-// Prefix lock: OnVersion51 (InstallerLocation)
 TEST(OnVersion51, MsiexecIsWhereInstallerLocationSays)
 {
     OSVERSIONINFOA version;

@@ -65,19 +65,26 @@ bool IsFolder(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+static std::wstring WideOfAnsi(const std::string &text)
+{
+    WCHAR wide[MAX_PATH * 2];
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH * 2);
+    return wide;
+}
+
 bool MakeFolderLink(const std::string &target, const std::string &link)
 {
     std::string problem;
-    bool made = ::MakeFolderLink(target, link, &problem);
-    EXPECT_TRUE(made) << problem;
+    bool made = ::MakeFolderLink(WideOfAnsi(target), WideOfAnsi(link), &problem);
+    EXPECT_TRUE(made) << link << ": " << problem;
     return made;
 }
 
 bool RemoveFolderLink(const std::string &link)
 {
     std::string problem;
-    bool removed = ::RemoveFolderLink(link, &problem);
-    EXPECT_TRUE(removed) << problem;
+    bool removed = ::RemoveFolderLink(WideOfAnsi(link), &problem);
+    EXPECT_TRUE(removed) << link << ": " << problem;
     return removed;
 }
 

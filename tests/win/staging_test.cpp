@@ -94,7 +94,6 @@ std::string Quoted(const std::string &text)
 
 } // namespace
 
-// Prefix lock: UserDataFolder (the shell's user data folder, whose registry entry an end-to-end case points elsewhere for a while)
 TEST(UserDataFolder, OnVersion6IsLocalLow)
 {
     ASSERT_TRUE(IsVistaFamily()) << "the prefix should report version 6.x";
@@ -196,7 +195,6 @@ TEST(OnVersion52, UserDataFolderIsRoamingAppData)
     EXPECT_NE(std::string::npos, std::string(out).find("\\AppData\\Roaming"));
 }
 
-// Prefix lock: StagingPath (the user data folder, which end-to-end cases point elsewhere)
 TEST(StagingPath, PackagePathLiesInTheKitFolderUnderTheUserDataFolder)
 {
     char folder[MAX_PATH];

@@ -167,7 +167,6 @@ TEST(SystemLoader, LoadsFromTheSystemDirectoryNotBesideTheProgramAndLogsNothing)
     EXPECT_EQ("<missing>", ReadWholeFile(logFolder + "\\quorlim.log"));
 }
 
-// Prefix lock: SystemLoaderInSystemDirectory (DLLs placed in system32)
 TEST(SystemLoaderInSystemDirectory, PathOf259CharactersLoadsOneMoreLogsAndLoadsNothing)
 {
     std::string folder = MakeTempFolder("load");
@@ -240,7 +239,6 @@ TEST(Hardening, KernelThatDoesNotLoadLeavesTwoRecords)
     EXPECT_GT(messages[1].size(), second.size());
 }
 
-// Prefix lock: HardeningInSystemDirectory (DLLs placed in system32)
 TEST(HardeningInSystemDirectory, SetDllDirectoryThatFailsIsLoggedAndDefaultsAreLeftAlone)
 {
     std::string folder = MakeTempFolder("harden");
