@@ -13,6 +13,33 @@ typedef int(WINAPI *LoadStringAFn)(HINSTANCE, UINT, LPSTR, int);
 
 enum { MESSAGE_STRING_SIZE = 1024, MESSAGE_ENGINE_TOO_OLD = 4 };
 
+// user32 for a box, and the DLL a box loads by bare name as it comes up:
+// under Wine 8, imm32 (which Wine's user32 brings) loads ole32 by bare name
+// when a box is made, and Wine's loader looks for it beside the program first,
+// whatever SetDefaultDllDirectories said. A module already loaded is found by
+// its name before any search, so ole32 is loaded first, by full path, and held
+// with user32. Found by the planting case's run with the engine gate's box
+// (a marker ole32.dll beside the program was loaded). On Windows ole32 is a
+// known DLL.
+struct BoxLibraries {
+    HMODULE ole32, user32;
+};
+
+static HMODULE HoldBoxLibraries(BoxLibraries *held)
+{
+    held->ole32 = LoadSystemLibrary("ole32.dll");
+    held->user32 = LoadSystemLibrary("user32.dll");
+    return held->user32;
+}
+
+static void ReleaseBoxLibraries(BoxLibraries *held)
+{
+    if (held->user32 != NULL)
+        FreeLibrary(held->user32);
+    if (held->ole32 != NULL)
+        FreeLibrary(held->ole32);
+}
+
 static BOOL g_noBoxes;
 
 void ShowNoBoxes(void)
@@ -42,13 +69,12 @@ static void ShowMessageBox(const char *text, const char *caption, UINT type)
         LogBox(caption, text);
         return;
     }
-    HMODULE user32 = LoadSystemLibrary("user32.dll");
-    if (user32 == NULL)
-        return;
-    MessageBoxAFn messageBox = FindExport<MessageBoxAFn>(user32, "MessageBoxA");
+    BoxLibraries held;
+    HMODULE user32 = HoldBoxLibraries(&held);
+    MessageBoxAFn messageBox = user32 != NULL ? FindExport<MessageBoxAFn>(user32, "MessageBoxA") : NULL;
     if (messageBox != NULL)
         messageBox(NULL, text, caption, type);
-    FreeLibrary(user32);
+    ReleaseBoxLibraries(&held);
 }
 
 // String `stringId` of `module`, in the ANSI code page as the log takes it,
@@ -66,15 +92,18 @@ static void LogMessageStringBox(HMODULE user32, HINSTANCE module, UINT stringId,
 // record when no box is shown.
 static void ShowMessageStringBox(HINSTANCE module, UINT stringId, const WCHAR *caption, UINT type)
 {
-    HMODULE user32 = LoadSystemLibrary("user32.dll");
-    if (user32 == NULL)
+    BoxLibraries held;
+    HMODULE user32 = HoldBoxLibraries(&held);
+    if (user32 == NULL) {
+        ReleaseBoxLibraries(&held);
         return;
+    }
     if (g_noBoxes) {
         char ansiCaption[MESSAGE_STRING_SIZE];
         if (WideCharToMultiByte(CP_ACP, 0, caption, -1, ansiCaption, sizeof(ansiCaption), NULL, NULL) == 0)
             ansiCaption[0] = '\0';
         LogMessageStringBox(user32, module, stringId, ansiCaption);
-        FreeLibrary(user32);
+        ReleaseBoxLibraries(&held);
         return;
     }
     LoadStringWFn loadString = FindExport<LoadStringWFn>(user32, "LoadStringW");
@@ -85,7 +114,7 @@ static void ShowMessageStringBox(HINSTANCE module, UINT stringId, const WCHAR *c
             text[0] = L'\0';
         messageBox(NULL, text, caption, type);
     }
-    FreeLibrary(user32);
+    ReleaseBoxLibraries(&held);
 }
 
 void ShowEngineTooOldBox(HINSTANCE module)

@@ -91,6 +91,14 @@ unlink)
 small-disk) make_small_disk "$1" "$2" "$3" ;;
 small-disk-off) remove_small_disk "$1" "$2" && reply ok ;;
 run)
+    # A TMPDIR the case set is the installer's (its log's folder, a Windows
+    # path); Wine's own Linux side would take it for its temporary files and
+    # fail. The runner hands it to the program alone.
+    if [ -n "${TMPDIR:-}" ]; then
+        RUNNER_ENV="TMPDIR=$TMPDIR"
+        export RUNNER_ENV
+        unset TMPDIR
+    fi
     WINEDLLOVERRIDES=$3 wine "$1" "$2" </dev/null >"$answer.part" 2>/dev/null
     mv "$answer.part" "$answer"
     ;;

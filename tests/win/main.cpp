@@ -48,6 +48,14 @@
 //                                 system directory, 1 from elsewhere, 2 not
 //   --child load-bare <name>      the same with a load by bare name, the fault
 //                                 the loaders are there to avoid
+//   --child record-loads <file> <path>
+//                                 every LoadLibraryExA of the units, name and
+//                                 flags a line each, into <file>, while they
+//                                 take one path that loads DLLs: "boxes" (the
+//                                 Error box), "gate-box", "silent-boxes" (both
+//                                 as records), "lookup" (the user data folder),
+//                                 "gate" (msi.dll's version), "chain" (the
+//                                 calls the staging chain looks up), "harden"
 //   --child has-handle <value> <name>
 //                                 exits 0 when <value> is no handle of this
 //                                 process, 1 when it is the event <name>
@@ -65,6 +73,7 @@
 
 #include <string>
 
+#include "installer/engine.h"
 #include "staging/cabinet_writer.h"
 #include "support/sysload.h"
 #include "staging/staging.h"
@@ -329,6 +338,51 @@ static int LoadFromTheSystem(const char *name, const char *loader)
     return WhereLoaded(strcmp(loader, "logged") == 0 ? HUX_System_LoadLibrary(name) : LoadSystemLibrary(name), name);
 }
 
+typedef HMODULE(WINAPI *LoadLibraryExAFn)(LPCSTR, HANDLE, DWORD);
+static LoadLibraryExAFn g_realLoadLibraryEx;
+static HANDLE g_loadRecord = INVALID_HANDLE_VALUE;
+
+static HMODULE WINAPI RecordLoad(LPCSTR name, HANDLE file, DWORD flags)
+{
+    char line[MAX_PATH + 32];
+    _snprintf(line, sizeof(line) - 1, "%s|%lu\n", name, flags);
+    line[sizeof(line) - 1] = '\0';
+    DWORD written;
+    WriteFile(g_loadRecord, line, (DWORD)strlen(line), &written, NULL);
+    return g_realLoadLibraryEx(name, file, flags);
+}
+
+static int RecordLoads(const char *record, const char *path)
+{
+    g_loadRecord = CreateFileA(record, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
+    ScopedImportPatch patch("kernel32.dll", "LoadLibraryExA", (void *)RecordLoad);
+    if (g_loadRecord == INVALID_HANDLE_VALUE || !patch.ok())
+        return 98;
+    g_realLoadLibraryEx = (LoadLibraryExAFn)patch.original();
+    char folder[MAX_PATH];
+    StagedFile staged;
+    if (strcmp(path, "silent-boxes") == 0)
+        ShowNoBoxes();
+    if (strcmp(path, "gate-box") == 0 || strcmp(path, "silent-boxes") == 0)
+        ShowEngineTooOldBox(GetModuleHandleA(NULL));
+    if (strcmp(path, "boxes") == 0 || strcmp(path, "silent-boxes") == 0)
+        FailWithCode(LABEL_CREATE_FILE, 5); // ends the process
+    if (strcmp(path, "lookup") == 0)
+        GetUserDataFolder(folder);
+    if (strcmp(path, "gate") == 0)
+        CheckEngineVersion(NULL);
+    if (strcmp(path, "chain") == 0) {
+        std::string base = std::string(getenv("TEMP")) + "\\" + UniqueName("wt-record");
+        FormStagedFile(&staged, base.c_str(), "a.bin");
+        staged.makesBase = 1;
+        ExtractResourceToFile(GetModuleHandleA(NULL), RESOURCE_8192, TEST_RESOURCE_TYPE, &staged);
+    }
+    if (strcmp(path, "harden") == 0)
+        HardenDllSearchPath("");
+    CloseHandle(g_loadRecord);
+    return 0;
+}
+
 static int RunChildAction(int argc, char **argv)
 {
     const char *action = argv[2];
@@ -377,6 +431,8 @@ static int RunChildAction(int argc, char **argv)
         return LoadFromTheSystem(argv[3], argv[4]);
     if (argc == 4 && strcmp(action, "load-bare") == 0)
         return WhereLoaded(LoadLibraryA(argv[3]), argv[3]);
+    if (argc == 5 && strcmp(action, "record-loads") == 0)
+        return RecordLoads(argv[3], argv[4]);
     if (argc == 5 && strcmp(action, "has-handle") == 0)
         return HasHandle(argv[3], argv[4]);
     if (argc == 6 && strcmp(action, "has-event") == 0)

@@ -167,6 +167,39 @@ TEST(SystemLoader, LoadsFromTheSystemDirectoryNotBesideTheProgramAndLogsNothing)
     EXPECT_EQ("<missing>", ReadWholeFile(logFolder + "\\quorlim.log"));
 }
 
+// Every DLL the units load at run time, on each path that loads one, is
+// loaded by its full path in the system directory with the altered search,
+// never by a bare name: where the search is not narrowed to the system
+// directory (a system without SetDefaultDllDirectories), a bare name would
+// be looked for beside the program, in a download folder.
+TEST(LoadedDlls, EachIsLoadedByItsFullPathInTheSystemDirectory)
+{
+    const struct {
+        const char *path;
+        const char *includes; // a DLL the path must load
+    } cases[] = {
+        {"boxes", "user32.dll"},  {"gate-box", "user32.dll"}, {"silent-boxes", "user32.dll"},
+        {"lookup", "shell32.dll"}, {"gate", "version.dll"},    {"chain", "ntdll.dll"},
+        {"harden", "kernel32.dll"},
+    };
+    const std::string system = SystemDirectory() + "\\";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string record = MakeTempFolder("loads") + "\\loads.txt";
+        RunChild("record-loads \"" + record + "\" " + c.path);
+        std::string loads = ReadWholeFile(record);
+        ASSERT_NE("<missing>", loads);
+        EXPECT_NE(std::string::npos, loads.find(system + c.includes + "|")) << loads;
+        for (size_t at = 0, end; at < loads.size(); at = end + 1) {
+            end = loads.find('\n', at);
+            std::string line = loads.substr(at, end - at);
+            std::string name = line.substr(0, line.find('|')), flags = line.substr(line.find('|') + 1);
+            EXPECT_EQ(0, _strnicmp(system.c_str(), name.c_str(), system.size())) << "loaded by bare name: " << line;
+            EXPECT_EQ(std::to_string(LOAD_WITH_ALTERED_SEARCH_PATH), flags) << line;
+        }
+    }
+}
+
 TEST(SystemLoaderInSystemDirectory, PathOf259CharactersLoadsOneMoreLogsAndLoadsNothing)
 {
     std::string folder = MakeTempFolder("load");
