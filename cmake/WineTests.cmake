@@ -154,7 +154,12 @@ set_tests_properties(image.two_builds_are_identical image.make_installer_around_
 # The test bed.
 add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh setup ${WINE_STATE} ${WIN_BUILD})
 add_test(NAME wine.cleanup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh cleanup ${WINE_STATE})
-set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+# The order of a run without timings (a clean clone), by COST: the bundle's
+# run in its own prefix and the test bed's setup first, then the tests under
+# the prefix lock, which run one after another and so make the longest chain;
+# the rest fill the other slots around them.
+set(LOCKED_TEST_COST 100)
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 COST 200)
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
 # Tests that change state the whole prefix shares (InstallerLocation, the
@@ -185,7 +190,7 @@ foreach(source ${WINDOWS_TEST_SOURCES})
         endif()
         add_wine_test(windows.${test} ${WINE_RUN} ${WIN_BUILD}/${program} --gtest_filter=${test})
         if(suite IN_LIST WINDOWS_TEST_PREFIX_LOCK_SUITES)
-            set_tests_properties(windows.${test} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
+            set_tests_properties(windows.${test} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK} COST ${LOCKED_TEST_COST})
         endif()
     endforeach()
 endforeach()
@@ -216,7 +221,7 @@ foreach(case_file ${DRIVER_CASE_FILES})
         add_wine_test("case.${stem}: ${name}" ${WINE_RUN} ${DRIVER_BUNDLE}/bin/driver.exe
             --case "${name}" --guard ${DRIVER_CASE_GUARD} ${DRIVER_BUNDLE} - ${DRIVER_BUNDLE}/cases/${stem}.txt)
         set_tests_properties("case.${stem}: ${name}" PROPERTIES
-            RESOURCE_LOCK ${PREFIX_LOCK} TIMEOUT ${DRIVER_CASE_TIMEOUT} SKIP_RETURN_CODE 4)
+            RESOURCE_LOCK ${PREFIX_LOCK} TIMEOUT ${DRIVER_CASE_TIMEOUT} SKIP_RETURN_CODE 4 COST ${LOCKED_TEST_COST})
     endforeach()
 endforeach()
 
@@ -233,7 +238,7 @@ endforeach()
 foreach(line IN LISTS lines)
     string(REGEX REPLACE "^case_([a-z0-9_]+)\\(\\).*" "\\1" case "${line}")
     add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})
-    set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
+    set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK} COST ${LOCKED_TEST_COST})
 endforeach()
 # Each case ends itself 30 s before its TIMEOUT, which CTest enforces with
 # SIGKILL: e2e.sh then still puts back what the case changed in the prefix.
@@ -252,4 +257,4 @@ endforeach()
 # short case file and no Windows-level test (tests/bundle/under_wine.sh).
 add_test(NAME bundle.runs_under_wine
     COMMAND ${CMAKE_SOURCE_DIR}/tests/bundle/under_wine.sh ${WIN_BUILD}/windows-tests ${CMAKE_BINARY_DIR}/bundle-state)
-set_tests_properties(bundle.runs_under_wine PROPERTIES TIMEOUT 600)
+set_tests_properties(bundle.runs_under_wine PROPERTIES TIMEOUT 600 COST 300)

@@ -18,7 +18,9 @@ fi
 bundle=${1:?usage: under_wine.sh <bundle folder> <state dir>}
 state=${2:?state dir}
 rm -rf "$state" && mkdir -p "$state" || exit 1
-export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+# The prefix made as every prefix of the project is (tests/wine/prefix.sh).
+. "$(dirname "$0")/../wine/prefix.sh"
+prefix_environment "$state/prefix"
 unset LC_ALL LC_MESSAGES LANGUAGE
 server_started=0
 finish() {
@@ -30,10 +32,9 @@ trap finish EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-wine wineboot -i </dev/null >"$state/boot.log" 2>&1 && wineserver -w || { cat "$state/boot.log"; exit 1; }
-wineserver -p && server_started=1
-# A program that crashes ends at once instead of waiting on Wine's crash dialog.
-wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+prefix_boot >"$state/boot.log" 2>&1 || { cat "$state/boot.log"; exit 1; }
+prefix_serve && server_started=1
+prefix_unattended >/dev/null 2>&1
 
 drive_c="$WINEPREFIX/drive_c"
 user=$(ls "$drive_c/users" | grep -vx Public | head -n 1)

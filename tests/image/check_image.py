@@ -13,6 +13,9 @@ import xml.etree.ElementTree as ET
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from pe_checksum import header_checksum  # noqa: E402
+
 # The only static imports. On Windows these are known DLLs; under Wine what
 # they bring in is loaded before the program's first line, so each one more
 # (user32 brought version and imm32) is a DLL name searched for beside the
@@ -232,25 +235,6 @@ def check_lean(path, pe):
     if pe.FILE_HEADER.Machine != 0x8664:
         fail("not an x86-64 image")
     print(f"lean: {size} bytes, GUI subsystem, x86-64")
-
-
-def header_checksum(pe):
-    """The header checksum of the image as pefile's generate_checksum
-    computes it: the file's dwords (the checksum's own left out, the last one
-    padded with zeros) added with end-around carry, folded to 16 bits, plus
-    the file's length. pefile adds them one by one, seconds for tens of MB;
-    here the sum is one big-number remainder: 2**32 is 1 modulo 2**32 - 1,
-    so the file read as one little-endian number leaves the dwords' sum."""
-    data = bytearray(pe.write())
-    length = len(data)
-    field = (pe.OPTIONAL_HEADER.get_file_offset() + 0x40) // 4 * 4
-    data[field:field + 4] = bytes(4)
-    data += bytes(-length % 4)
-    total = int.from_bytes(data, "little")
-    carried = 0 if total == 0 else total % 0xFFFFFFFF or 0xFFFFFFFF
-    folded = (carried & 0xFFFF) + (carried >> 16)
-    folded = (folded + (folded >> 16)) & 0xFFFF
-    return folded + length
 
 
 def check_layout(pe):

@@ -93,10 +93,9 @@ fixture_settings() {
     # reports as version 5.2, and under a third that it reports as 5.1.
     app_default windows_tests52.exe Version win2003
     app_default windows_tests51.exe Version winxp
-    # Copies of the installer under these names run as on 5.1 (the shell
-    # lookup through shfolder) and without user32 (no box can be shown).
+    # A copy of the installer under this name runs as on 5.1 (the shell
+    # lookup through shfolder).
     app_default pmx-reported-51.exe Version winxp
-    app_default 'pmx-without-user32.exe\DllOverrides' user32 ''
 }
 
 app_default() { # <program.exe[\subkey]> <value name> <string>
