@@ -879,15 +879,35 @@ static bool RunStep(const Step &step, Context *context, bool trace)
     return Fail(context, "unknown step: " + step.verb);
 }
 
+// The installer's diagnostic log in the user's temporary folder, where its
+// records go unless a case sets TMPDIR: an engine it could not start is
+// recorded there with the system's code, which an exit code of 1 does not
+// tell apart from an engine that returned 1.
+static std::string DiagnosticLogPath(void)
+{
+    return CasePlaces().temp + "\\quorlim.log";
+}
+
+static size_t DiagnosticLogSize(void)
+{
+    std::string bytes;
+    return ReadBytes(DiagnosticLogPath(), &bytes) ? bytes.size() : 0;
+}
+
 // What the last run gave, beside the differences: where a check cannot
-// tell, this says whether the engine was reached at all.
-static std::string LastRun(const Run &run)
+// tell, this says whether the engine was reached at all, and what the
+// installer logged meanwhile.
+static std::string LastRun(const Run &run, size_t logSizeBefore)
 {
     std::string text = "the last run: exit code " + std::to_string(run.exitCode) + ", " +
                        std::to_string(run.calls.size()) + " engine runs";
     for (size_t i = 0; i < run.calls.size(); i++)
         text += (i == 0 ? ": " : ", ") + Printable(run.calls[i]);
-    return text + ", " + std::to_string(run.boxes.size()) + " boxes";
+    text += ", " + std::to_string(run.boxes.size()) + " boxes";
+    std::string log;
+    if (ReadBytes(DiagnosticLogPath(), &log) && log.size() > logSizeBefore)
+        text += "; the diagnostic log meanwhile: " + Printable(log.substr(logSizeBefore));
+    return text;
 }
 
 Result RunCase(const Case &one, bool trace)
@@ -895,6 +915,7 @@ Result RunCase(const Case &one, bool trace)
     BeginCase();
     Context context = {{false, 0, {}, {}, ""}, false, "", {}, "", false};
     MakeFolders(CasePlaces().scratch);
+    size_t logSizeBefore = DiagnosticLogSize();
     // Every case starts with the stand-in as the engine, unless it says otherwise.
     RunStep(Step{"engine", "stand-in"}, &context, false);
     for (const Step &step : one.steps)
@@ -909,7 +930,7 @@ Result RunCase(const Case &one, bool trace)
     if (!context.why.empty())
         context.differences.insert(context.differences.begin(), context.why);
     if (!context.differences.empty() && context.run.done)
-        context.differences.push_back(LastRun(context.run));
+        context.differences.push_back(LastRun(context.run, logSizeBefore));
     return Result{context.differences.empty() ? Result::PASS : Result::FAIL, one.name, context.differences};
 }
 
