@@ -11,14 +11,31 @@ action=${1:?usage: fixture.sh setup|cleanup <state dir> [<windows build dir>]}
 state=${2:?state dir}
 . "$(dirname "$0")/prefix.sh"
 
+# Stops the server, then any process of the prefix that outlived it (by its
+# id: they are the run's own), and fails when there was one, so that a leak
+# shows in wine.cleanup instead of piling up on the machine.
 cleanup() {
+    local left=""
     if [ -f "$state/env" ]; then
         (. "$state/env" && prefix_stop) >/dev/null 2>&1
+        # The server's clients are killed as it ends; up to 3 s for the last
+        # to go (a hang guard, not a timing).
+        for _ in $(seq 30); do
+            left=$(. "$state/env" && prefix_processes)
+            [ -n "$left" ] || break
+            sleep 0.1
+        done
+    fi
+    if [ -n "$left" ]; then
+        echo "fixture: processes of the prefix outlived its server:" >&2
+        ps -o pid=,args= -p "$(paste -sd, <<<"$left")" >&2
+        kill -9 $left 2>/dev/null
     fi
     if [ -f "$state/xvfb.pid" ]; then
         kill "$(cat "$state/xvfb.pid")" >/dev/null 2>&1
     fi
     rm -rf "$state"
+    [ -z "$left" ]
 }
 
 # The locales the language tests run under, made into a private folder
@@ -147,6 +164,6 @@ ENV
 
 case $action in
 setup) setup "$@" || { echo "fixture: setup failed" >&2; cleanup; exit 1; } ;;
-cleanup) cleanup ;;
+cleanup) cleanup || exit 1 ;;
 *) echo "usage: fixture.sh setup|cleanup <state dir> [<windows build dir>]" >&2; exit 2 ;;
 esac

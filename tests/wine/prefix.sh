@@ -10,6 +10,7 @@
 #   prefix_unattended          the settings for runs nobody watches (after
 #                              prefix_serve)
 #   prefix_stop                stops the server (nothing when no prefix is set)
+#   prefix_processes           the ids of the prefix's processes still running
 #   prefix_engine <folder> <msiexec.exe>
 #                              the engine the product finds through
 #                              InstallerLocation: C:\<folder>\msiexec.exe
@@ -36,13 +37,15 @@ prefix_environment() { # <dir>
     export WINEDLLOVERRIDES='mscoree,mshtml='
 }
 
-# wineboot returns once the prefix is made, but the services it started keep
-# its server up for about 5 s more before they time out. SIGTERM makes the
-# server write the registry out and end at once (the default signal of -k
-# would end it without writing); -w waits until it has ended.
+# wineboot returns once the prefix is made, while the services it started
+# keep the server up a few seconds more before they time out. The server is
+# ended at once with its default signal, which ends those services with it
+# and keeps the registry as -w would (the same keys); -w then waits until it
+# has ended. SIGTERM (-k15) would leave the services running without a
+# server, for as long as the machine runs, and its registry lacked keys.
 prefix_boot() {
     wine wineboot -i </dev/null || return 1
-    wineserver -k15 </dev/null
+    wineserver -k </dev/null
     wineserver -w </dev/null
 }
 
@@ -75,6 +78,18 @@ prefix_import() { # <lines>
 prefix_stop() {
     [ -n "${WINEPREFIX:-}" ] || return 0
     wineserver -k </dev/null >/dev/null 2>&1 || true
+}
+
+# The ids of the processes of this prefix still running, one a line: every
+# Wine process carries its prefix in its environment. After prefix_stop
+# there should be none; one that outlived its server (a service left by a
+# boot whose server was ended without it) would run as long as the machine.
+prefix_processes() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    local pid
+    for pid in $(pgrep -u "$(id -u)" .); do
+        tr '\0' '\n' </proc/"$pid"/environ 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
 }
 
 prefix_engine() { # <folder under C:\> <msiexec.exe>
