@@ -77,7 +77,8 @@ demo: deps
 bench: deps
 	@bench/bench.sh
 
-FUZZ_TARGETS := options followup regstring logtext paths
+# One target per tests/fuzz/<target>_fuzz.cpp, as cmake/Host.cmake finds them.
+FUZZ_TARGETS := $(patsubst tests/fuzz/%_fuzz.cpp,%,$(wildcard tests/fuzz/*_fuzz.cpp))
 
 fuzz: deps
 	cmake -S . -B build/test -DCMAKE_BUILD_TYPE=Debug >/dev/null

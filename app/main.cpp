@@ -6,8 +6,10 @@
 //                           engine-gate box
 //   EXIT_NO_PACKAGE         the package is not among the resources
 //   FailWithSystemError     a staged file cannot be written, after the
-//                           "Error" box, from the main thread (the package) or
-//                           the cabinet writer: EXIT_STAGING_PATH_TOO_LONG,
+//                           "Error" box (its record in a silent run), from the
+//                           main thread (the package) or the cabinet writer:
+//                           EXIT_STAGING_PATH_TOO_LONG, ERROR_NO_UNICODE_TRANSLATION
+//                           (no spelling of the user data folder),
 //                           EXIT_STAGING_FOLDER_IS_LINK, or the system's code
 //   EXIT_ENGINE_NOT_FOUND   msiexec.exe cannot be located
 //   EXIT_BAD_COMMAND_LINE   the main command does not fit
@@ -50,6 +52,8 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
     InitOptions(&options, ChooseInstallLanguage());
     if (!TranslateOptions(argc, argv, &options))
         return EXIT_BAD_COMMAND_LINE;
+    if (options.silent)
+        ShowNoBoxes(); // nobody is there to answer one
 
     if (!CheckEngineVersion(NULL)) {
         ShowEngineTooOldBox(instance);
@@ -71,8 +75,10 @@ static DWORD RunMainSequence(HINSTANCE instance, int argc, char **argv)
         return EXIT_BAD_COMMAND_LINE;
 
     // The package waits on the event, so it must exist before the engine
-    // starts; its handle is held until the process ends.
+    // starts; its handle is held until the process ends, and every engine
+    // gets one of its own.
     g_cabinetEvent = CreateCabinetEvent();
+    ShareWithEveryEngine(g_cabinetEvent);
     HANDLE cabinetWriter = StartCabinetWriter(instance);
 
     DWORD result = RunAndWait(mainCommand);

@@ -33,10 +33,17 @@ gtest_discover_tests(native_tests TEST_PREFIX "native." DISCOVERY_MODE PRE_TEST
     PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1")
 
 # libFuzzer targets over the same logic, one per part that reads outside
-# input, each run over its corpus for a bounded number of inputs (FUZZ_RUNS).
-# `make fuzz` runs them for long (tests/fuzz/long.sh).
+# input: one per tests/fuzz/<target>_fuzz.cpp (the Makefile's `make fuzz`
+# finds them the same way), each run over its corpus for a bounded number of
+# inputs (FUZZ_RUNS). `make fuzz` runs them for long (tests/fuzz/long.sh).
 find_program(CLANGXX clang++)
-set(FUZZ_TARGETS options followup regstring logtext paths)
+file(GLOB FUZZ_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+set(FUZZ_TARGETS "")
+foreach(source ${FUZZ_SOURCES})
+    get_filename_component(name ${source} NAME)
+    string(REGEX REPLACE "_fuzz\\.cpp$" "" name "${name}")
+    list(APPEND FUZZ_TARGETS ${name})
+endforeach()
 if(CLANGXX)
     set(FUZZ_LOGIC ${LOGIC_SOURCES})
     list(TRANSFORM FUZZ_LOGIC PREPEND ${CMAKE_SOURCE_DIR}/)

@@ -34,6 +34,7 @@ add_library(bootstrap STATIC
     support/ending.cpp
     support/log.cpp
     staging/staging.cpp
+    staging/chain.cpp
     staging/cabinet_writer.cpp
     installer/engine.cpp
     support/probes.cpp

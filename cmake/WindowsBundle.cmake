@@ -3,16 +3,16 @@
 # test payloads, the stand-in engine, the sample kit, the end-to-end driver
 # with its case files, and run-tests.cmd. Built with the Windows-level tests.
 
-add_executable(driver tests/driver/driver.cpp)
+add_executable(driver tests/driver/driver.cpp tests/driver/cases.cpp tests/driver/settings.cpp tests/driver/win32.cpp)
 target_include_directories(driver PRIVATE ${CMAKE_SOURCE_DIR} ${PROFILE_DIR})
-target_link_libraries(driver PRIVATE watch ole32)
-target_link_options(driver PRIVATE -static)
+target_link_libraries(driver PRIVATE bootstrap watch links shell32 ole32) # bootstrap: the cabinet table and its names
+target_link_options(driver PRIVATE -static -municode)
 # The installer's file name, as the build names it.
 target_compile_definitions(driver PRIVATE BUNDLE_PRODUCT="$<TARGET_FILE_NAME:installer>")
 
 set(BUNDLE ${CMAKE_BINARY_DIR}/windows-tests)
 file(GLOB BUNDLE_CASES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/driver/cases/*.txt)
-set(BUNDLE_PROGRAMS driver windows_tests fake_msiexec event_gate load_probe planted standin_full standin_plain
+set(BUNDLE_PROGRAMS driver runner windows_tests fake_msiexec load_probe planted standin_full standin_plain
     msi_2_0_2599_65535 msi_2_0_2600_0 msi_3_1_4000_0 msi_1_20_0_0)
 set(BUNDLE_INSTALLERS installer installer_empty)
 foreach(target installer_partial installer_cabs installer_no7)
@@ -51,9 +51,11 @@ add_custom_target(windows_bundle ALL
     ${copy_installers}
     ${copy_payloads}
     COMMAND ${CMAKE_COMMAND} -E copy ${BUNDLE_CASES} ${BUNDLE}/cases/
+    # What the driver asks the Linux side for under Wine (links, small disks).
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tests/driver/wine-hook.sh ${BUNDLE}/bin/
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tests/bundle/run-tests.cmd
             ${CMAKE_SOURCE_DIR}/tests/bundle/README.txt ${BUNDLE}/
-    DEPENDS ${BUNDLE_PROGRAMS} ${BUNDLE_INSTALLERS} ${BUNDLE_CASES}
+    DEPENDS ${BUNDLE_PROGRAMS} ${BUNDLE_INSTALLERS} ${BUNDLE_CASES} ${CMAKE_SOURCE_DIR}/tests/driver/wine-hook.sh
             ${CMAKE_SOURCE_DIR}/tests/bundle/run-tests.cmd ${CMAKE_SOURCE_DIR}/tests/bundle/README.txt
     COMMENT "Assembling the Windows test bundle in ${BUNDLE}"
     VERBATIM)

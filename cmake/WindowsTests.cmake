@@ -28,15 +28,12 @@ add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest E
 
 add_library(watch STATIC tests/tools/watch.cpp)
 target_include_directories(watch PUBLIC ${CMAKE_SOURCE_DIR})
+add_library(links STATIC tests/tools/links.cpp)
+target_include_directories(links PUBLIC ${CMAKE_SOURCE_DIR})
 
 add_executable(runner tests/tools/runner.cpp)
 target_link_libraries(runner PRIVATE watch)
 target_link_options(runner PRIVATE -static -municode)
-
-# The bootstrap's side of the cabinet event, for runs of the kit without it.
-add_executable(event_gate tests/tools/event_gate.cpp)
-target_include_directories(event_gate PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_options(event_gate PRIVATE -static)
 
 add_executable(fake_msiexec WIN32 tests/tools/fake_msiexec.cpp)
 target_link_libraries(fake_msiexec PRIVATE bootstrap) # RunAndWait, for the pass-through
@@ -82,19 +79,11 @@ foreach(id 107 108 109 110 111 112 113 114)
     file(WRITE ${CMAKE_BINARY_DIR}/test-resources/cab${id}.bin "${cabinet_bytes}")
 endforeach()
 
-add_executable(windows_tests
-    tests/win/main.cpp
-    tests/win/helpers.cpp
-    tests/win/imports.cpp
-    tests/win/staging_test.cpp
-    tests/win/engine_test.cpp
-    tests/win/cabinet_test.cpp
-    tests/win/probes_test.cpp
-    tests/win/log_test.cpp
-    tests/win/sysload_test.cpp
+include(cmake/WindowsTestList.cmake)
+add_executable(windows_tests tests/win/main.cpp tests/win/helpers.cpp tests/win/imports.cpp ${WINDOWS_TEST_SOURCES}
     tests/win/test_resources.rc)
 target_include_directories(windows_tests PRIVATE ${CMAKE_BINARY_DIR}/test-resources)
-target_link_libraries(windows_tests PRIVATE bootstrap watch gtest)
+target_link_libraries(windows_tests PRIVATE bootstrap watch links gtest)
 target_link_options(windows_tests PRIVATE -static)
 # The same program under a second name, which the prefix reports as 5.2.
 add_custom_command(TARGET windows_tests POST_BUILD

@@ -47,6 +47,7 @@ list(GET PROFILE_CABINETS 0 FIRST_CABINET)
 add_custom_command(OUTPUT ${CABINET_PAYLOADS}/all/${FIRST_CABINET}
     COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD} ${CABINET_PAYLOADS}
     DEPENDS tests/e2e/make_payloads.py ${SAMPLE_PAYLOAD}/${PROFILE_PACKAGE_FILE}
+            cmake/Profile.cmake staging/cabinet_table.h tools/buildprofile.py
     COMMENT "Generating the cabinet payloads")
 add_custom_target(cabinet_payloads ALL DEPENDS ${CABINET_PAYLOADS}/all/${FIRST_CABINET})
 
@@ -153,7 +154,12 @@ set_tests_properties(image.two_builds_are_identical image.make_installer_around_
 # The test bed.
 add_test(NAME wine.setup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh setup ${WINE_STATE} ${WIN_BUILD})
 add_test(NAME wine.cleanup COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/fixture.sh cleanup ${WINE_STATE})
-set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+# The order of a run without timings (a clean clone), by COST: the bundle's
+# run in its own prefix and the test bed's setup first, then the tests under
+# the prefix lock, which run one after another and so make the longest chain;
+# the rest fill the other slots around them.
+set(LOCKED_TEST_COST 100)
+set_tests_properties(wine.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 300 COST 200)
 set_tests_properties(wine.cleanup PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
 # Tests that change state the whole prefix shares (InstallerLocation, the
@@ -165,23 +171,12 @@ function(add_wine_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${WINE_TEST_TIMEOUT})
 endfunction()
 
-# Windows-level GoogleTest cases, one CTest test each, listed from the sources.
-# The OnVersion52 suite runs in the copy of the program that the prefix
-# reports as version 5.2, OnVersion51 in the one it reports as 5.1.
-# A suite whose tests change state that the whole prefix shares says so in
-# its source, in a line "// Prefix lock: <Suite> (<what it shares>)": its
-# tests hold the lock.
-set(WINDOWS_TEST_SOURCES tests/win/staging_test.cpp tests/win/engine_test.cpp tests/win/cabinet_test.cpp
-    tests/win/probes_test.cpp tests/win/log_test.cpp tests/win/sysload_test.cpp)
+# Windows-level GoogleTest cases, one CTest test each, listed from the sources
+# (cmake/WindowsTestList.cmake), the suites there that need it holding the
+# prefix lock. The OnVersion52 suite runs in the copy of the program that
+# the prefix reports as version 5.2, OnVersion51 in the one it reports as 5.1.
+include(cmake/WindowsTestList.cmake)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${WINDOWS_TEST_SOURCES})
-set(SHARED_STATE_SUITES "")
-foreach(source ${WINDOWS_TEST_SOURCES})
-    file(STRINGS ${source} lines REGEX "^// Prefix lock: [A-Za-z0-9_]+")
-    foreach(line IN LISTS lines)
-        string(REGEX REPLACE "^// Prefix lock: ([A-Za-z0-9_]+).*" "\\1" suite "${line}")
-        list(APPEND SHARED_STATE_SUITES ${suite})
-    endforeach()
-endforeach()
 foreach(source ${WINDOWS_TEST_SOURCES})
     file(STRINGS ${source} lines REGEX "^TEST(_F)?\\(")
     foreach(line IN LISTS lines)
@@ -194,16 +189,46 @@ foreach(source ${WINDOWS_TEST_SOURCES})
             set(program windows_tests51.exe)
         endif()
         add_wine_test(windows.${test} ${WINE_RUN} ${WIN_BUILD}/${program} --gtest_filter=${test})
-        if(suite IN_LIST SHARED_STATE_SUITES)
-            set_tests_properties(windows.${test} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
+        if(suite IN_LIST WINDOWS_TEST_PREFIX_LOCK_SUITES)
+            set_tests_properties(windows.${test} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK} COST ${LOCKED_TEST_COST})
         endif()
     endforeach()
 endforeach()
 
-# End-to-end cases, listed from tests/e2e/cases.sh, kit_cases.sh and
-# version_cases.sh. All of them stage into the one user folder of the prefix,
-# so they hold the lock.
-set(E2E_CASE_FILES tests/e2e/cases.sh tests/e2e/kit_cases.sh tests/e2e/version_cases.sh)
+# The driver's cases (tests/driver/cases), one CTest test each, named
+# "case.<case file>: <case>" and listed from the case files. Each is run by
+# the driver of the Windows test bundle, on the bundle the build assembles,
+# in the shared test bed; every case stages into the prefix's one user
+# folder, so all hold the lock. The driver ends a case that hangs at its own
+# guard, 30 s before the TIMEOUT (which CTest enforces with SIGKILL), and
+# puts the prefix back first; a case skipped here (Windows only) shows as
+# skipped.
+set(DRIVER_BUNDLE ${WIN_BUILD}/windows-tests)
+set(DRIVER_CASE_TIMEOUT ${WINE_TEST_TIMEOUT})
+math(EXPR DRIVER_CASE_GUARD "${DRIVER_CASE_TIMEOUT} - 30")
+file(GLOB DRIVER_CASE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/driver/cases/*.txt)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${DRIVER_CASE_FILES})
+foreach(case_file ${DRIVER_CASE_FILES})
+    get_filename_component(stem ${case_file} NAME_WE)
+    # A ";" in a line splits it here, so every piece must be a whole case line.
+    file(STRINGS ${case_file} case_lines REGEX "^case " ENCODING UTF-8)
+    foreach(line IN LISTS case_lines)
+        if(NOT line MATCHES "^case (.+)$" OR line MATCHES "[\"\\\\]" OR line MATCHES "[][]")
+            message(FATAL_ERROR "${case_file}: a case name CTest cannot carry in a test name "
+                                "(no ; \" \\ [ or ]): ${line}")
+        endif()
+        string(REGEX REPLACE "^case " "" name "${line}")
+        add_wine_test("case.${stem}: ${name}" ${WINE_RUN} ${DRIVER_BUNDLE}/bin/driver.exe
+            --case "${name}" --guard ${DRIVER_CASE_GUARD} ${DRIVER_BUNDLE} - ${DRIVER_BUNDLE}/cases/${stem}.txt)
+        set_tests_properties("case.${stem}: ${name}" PROPERTIES
+            RESOURCE_LOCK ${PREFIX_LOCK} TIMEOUT ${DRIVER_CASE_TIMEOUT} SKIP_RETURN_CODE 4 COST ${LOCKED_TEST_COST})
+    endforeach()
+endforeach()
+
+# End-to-end cases that stay in bash (each says why), listed from
+# tests/e2e/cases.sh and version_cases.sh. All of them stage into
+# the one user folder of the prefix, so they hold the lock.
+set(E2E_CASE_FILES tests/e2e/cases.sh tests/e2e/version_cases.sh)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${E2E_CASE_FILES})
 set(lines "")
 foreach(case_file ${E2E_CASE_FILES})
@@ -213,7 +238,7 @@ endforeach()
 foreach(line IN LISTS lines)
     string(REGEX REPLACE "^case_([a-z0-9_]+)\\(\\).*" "\\1" case "${line}")
     add_wine_test(e2e.${case} ${CMAKE_SOURCE_DIR}/tests/e2e/e2e.sh ${WINE_STATE} ${case})
-    set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK})
+    set_tests_properties(e2e.${case} PROPERTIES RESOURCE_LOCK ${PREFIX_LOCK} COST ${LOCKED_TEST_COST})
 endforeach()
 # Each case ends itself 30 s before its TIMEOUT, which CTest enforces with
 # SIGKILL: e2e.sh then still puts back what the case changed in the prefix.
@@ -224,9 +249,12 @@ foreach(line IN LISTS lines)
     set_property(TEST e2e.${case} APPEND PROPERTY ENVIRONMENT E2E_GUARD_SECONDS=${guard})
 endforeach()
 
-# The Windows test bundle, run as a user on Windows would run it, in a fresh
-# prefix of its own (it does not need the shared test bed). It runs the
-# end-to-end cases of tests/driver/cases.
+# The Windows test bundle as a user on Windows runs it: run-tests.cmd in a
+# fresh prefix of its own (not the shared test bed). What only this run
+# shows is run-tests.cmd and the driver as a user starts them, the results
+# file's format, and that the prefix's settings are as before; the cases and
+# the Windows-level tests themselves run test by test above, so it runs one
+# short case file and no Windows-level test (tests/bundle/under_wine.sh).
 add_test(NAME bundle.runs_under_wine
     COMMAND ${CMAKE_SOURCE_DIR}/tests/bundle/under_wine.sh ${WIN_BUILD}/windows-tests ${CMAKE_BINARY_DIR}/bundle-state)
-set_tests_properties(bundle.runs_under_wine PROPERTIES TIMEOUT 900)
+set_tests_properties(bundle.runs_under_wine PROPERTIES TIMEOUT 600 COST 300)

@@ -41,8 +41,8 @@ void RunSilentFollowUps(const char *msiexecPath, unsigned short language, const 
     char package[FOLLOWUP_BUFFER_SIZE];
     char command[FOLLOWUP_BUFFER_SIZE];
     ZeroMemory(kitHome, sizeof(kitHome));
-    if (!GetKitHome(kitHome, sizeof(kitHome)))
-        return; // no kit installed here: nothing of ours to install or delete
+    if (!GetKitHome(kitHome, sizeof(kitHome)) || !IsUsableKitHome(kitHome))
+        return; // no kit installed here, or no folder: nothing of ours to install or delete
 
     ZeroMemory(package, sizeof(package));
     ZeroMemory(command, sizeof(command));

@@ -15,7 +15,8 @@ DWORD RunReinstallHandshake(char *mainCommand, DWORD result);
 // and the database package (orvadb.msi) that the kit package left in the kit
 // home, into the folders given ("" for the packages' own), then deletes them
 // and the two runtime transforms. Nothing is touched when the kit home is not
-// registered. Exit codes and failures are ignored.
+// registered, or is no absolute folder path (IsUsableKitHome). Exit codes and
+// failures are ignored.
 void RunSilentFollowUps(const char *msiexecPath, unsigned short language, const char *runtimeFolder,
                         const char *databaseFolder);
 

@@ -14,6 +14,25 @@ int IsReinstallRequest(const char *status, size_t cap)
     return BoundedLength(status, cap) == length && length < cap && memcmp(status, kRequest, length) == 0;
 }
 
+// "\\server\share": a server name, a backslash and a share name, each not empty.
+static int IsUncRoot(const char *path)
+{
+    if (path[0] != '\\' || path[1] != '\\')
+        return 0;
+    const char *server = path + 2;
+    const char *slash = strchr(server, '\\');
+    return slash != NULL && slash != server && slash[1] != '\0' && slash[1] != '\\';
+}
+
+int IsUsableKitHome(const char *kitHome)
+{
+    if (strchr(kitHome, '"') != NULL)
+        return 0;
+    int drive = ((kitHome[0] >= 'A' && kitHome[0] <= 'Z') || (kitHome[0] >= 'a' && kitHome[0] <= 'z')) &&
+                kitHome[1] == ':' && kitHome[2] == '\\';
+    return drive || IsUncRoot(kitHome);
+}
+
 int MakeKitFilePath(char *out, size_t cap, const char *kitHome, const char *fileName)
 {
     const char *const parts[] = {kitHome, "\\", fileName};

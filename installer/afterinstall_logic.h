@@ -17,6 +17,15 @@ enum {
 // terminator holds no text and asks for nothing.
 int IsReinstallRequest(const char *status, size_t cap);
 
+// Whether `kitHome`, the kit home as the kit key holds it, is a folder the
+// follow-ups may use: an absolute path with a drive ("X:\...") or a UNC root
+// ("\\server\share..."), without a double quote. Anything else counts as no
+// kit home at all. A relative value would be resolved against the current
+// folder, which is the download folder when a user starts the program; a
+// quote would end the quoted package path of a follow-up command and add
+// options of its own (no Windows path holds one).
+int IsUsableKitHome(const char *kitHome);
+
 // "<kit home>\<file name>" into `out` (capacity `cap`). 1, or 0 with "" in
 // `out` when it would not fit: a cut name must never be probed or deleted.
 int MakeKitFilePath(char *out, size_t cap, const char *kitHome, const char *fileName);

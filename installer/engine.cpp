@@ -2,6 +2,9 @@
 
 #include "installer/engine_logic.h"
 #include "support/ending.h"
+#include "support/log.h"
+#include "support/log_logic.h"
+#include "support/log_messages.h"
 #include "support/sysload.h"
 #include "support/text.h"
 
@@ -91,6 +94,31 @@ int LocateMsiexec(char *out, DWORD size)
     return 0;
 }
 
+static HANDLE g_sharedWithEngines;
+
+void ShareWithEveryEngine(HANDLE handle)
+{
+    g_sharedWithEngines = handle;
+}
+
+// A handle of the engine's own to the shared object, which the engine never
+// uses: it only keeps the object alive until the engine ends.
+static void HandOverSharedHandle(HANDLE engine)
+{
+    HANDLE theirs;
+    if (g_sharedWithEngines != NULL)
+        DuplicateHandle(GetCurrentProcess(), g_sharedWithEngines, engine, &theirs, 0, FALSE, DUPLICATE_SAME_ACCESS);
+}
+
+static void LogEngineNotStarted(const char *commandLine, DWORD error)
+{
+    char program[MAX_PATH];
+    char message[LOG_MESSAGE_SIZE];
+    CommandProgram(program, sizeof(program), commandLine); // "" when it would not fit
+    FormatLogText(message, sizeof(message), LOG_ENGINE_NOT_STARTED, program, (int)error);
+    LogMessage(message);
+}
+
 DWORD RunAndWait(char *commandLine)
 {
     DWORD exitCode = EXIT_ENGINE_NOT_STARTED; // also when no code can be read
@@ -99,8 +127,19 @@ DWORD RunAndWait(char *commandLine)
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     ZeroMemory(&process, sizeof(process));
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!BeginEngineStart()) {
+        Sleep(INFINITE); // another thread is ending the process, after its box
         return EXIT_ENGINE_NOT_STARTED;
+    }
+    BOOL started = CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    DWORD startError = started ? 0 : GetLastError();
+    if (started)
+        HandOverSharedHandle(process.hProcess);
+    EndEngineStart();
+    if (!started) {
+        LogEngineNotStarted(commandLine, startError);
+        return EXIT_ENGINE_NOT_STARTED;
+    }
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hProcess);

@@ -22,9 +22,18 @@ BOOL IsVersion52(void);
 // when the location cannot be read or the path would not fit.
 int LocateMsiexec(char *out, DWORD size);
 
-// Runs `commandLine` (its quoted head names the executable) and waits for it.
-// Returns its exit code, or EXIT_ENGINE_NOT_STARTED when it could not be
-// started (support/ending.h).
+// `handle` (the cabinet event) is handed to every engine RunAndWait starts
+// from now on: each gets a handle of its own to it, so that the event lives
+// as long as the engine, also when this process ends first (a cabinet that
+// could not be written ends it while the package may not have opened the
+// event yet). Set by the main thread before any engine starts.
+void ShareWithEveryEngine(HANDLE handle);
+
+// Runs `commandLine` (its quoted head names the executable) without handing
+// it any inheritable handle of ours, and waits for it. Returns its exit code,
+// or EXIT_ENGINE_NOT_STARTED when it could not be started
+// (support/ending.h), after a record of the diagnostic log with the program
+// and the system's code.
 DWORD RunAndWait(char *commandLine);
 
 #endif

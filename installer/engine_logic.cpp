@@ -1,5 +1,7 @@
 #include "installer/engine_logic.h"
 
+#include <string.h>
+
 #include "support/language.h"
 #include "support/text.h"
 
@@ -25,4 +27,16 @@ int ComposeMainCommand(char *out, size_t cap, const char *msiexecPath,
                                  withTransform ? "TRANSFORMS=:" : "", languageDigits, withTransform ? " " : "",
                                  properties, " WRAPPER=1"};
     return JoinText(out, cap, parts);
+}
+
+int CommandProgram(char *out, size_t cap, const char *commandLine)
+{
+    const char *start = commandLine[0] == '"' ? commandLine + 1 : commandLine;
+    const char *end = strchr(start, commandLine[0] == '"' ? '"' : ' ');
+    size_t length = end != NULL ? (size_t)(end - start) : strlen(start);
+    if (!CopyText(out, cap, "") || !AppendTextN(out, cap, start, length)) {
+        CopyText(out, cap, "");
+        return 0;
+    }
+    return 1;
 }

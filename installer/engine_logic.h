@@ -23,4 +23,9 @@ int ComposeMainCommand(char *out, size_t cap, const char *msiexecPath,
                        const char *packagePath, unsigned short language,
                        const char *properties);
 
+// The program a command line starts, into `out` (capacity `cap`): the text
+// between its leading double quotes, or up to its first blank when it does
+// not begin with one. 1, or 0 with "" in `out` when that would not fit.
+int CommandProgram(char *out, size_t cap, const char *commandLine);
+
 #endif

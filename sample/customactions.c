@@ -128,47 +128,79 @@ static int IsMajorVersion6(void)
 }
 
 typedef HRESULT(WINAPI *FolderPathEx)(const GUID *, DWORD, HANDLE, LPWSTR, UINT);
-typedef HRESULT(WINAPI *FolderPathA)(HWND, int, HANDLE, DWORD, LPSTR);
-typedef BOOL(WINAPI *SpecialFolderPathA)(HWND, LPSTR, int, BOOL);
+typedef HRESULT(WINAPI *FolderPathW)(HWND, int, HANDLE, DWORD, LPWSTR);
+typedef BOOL(WINAPI *SpecialFolderPathW)(HWND, LPWSTR, int, BOOL);
 
 static const GUID LocalAppDataLow = {
     0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+
+/* `wide` in the ANSI code page, each character by its own spelling there; 0
+ * when one has none or it does not fit. */
+static int ToAnsiExactly(const WCHAR *wide, char *out)
+{
+    UINT codePage = GetACP();
+    int anything = codePage == CP_UTF8 || codePage == CP_UTF7;
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, anything ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, out, MAX_PATH, NULL,
+                            anything ? NULL : &usedDefault) == 0 || usedDefault) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+/* The bootstrap stages under the ANSI spelling of the folder, or of its short
+ * form where a name has no spelling; the same here, or nothing. */
+static void SpellFolder(const WCHAR *wide, char *out)
+{
+    WCHAR shortForm[MAX_PATH];
+    if (ToAnsiExactly(wide, out))
+        return;
+    DWORD length = GetShortPathNameW(wide, shortForm, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH || !ToAnsiExactly(shortForm, out))
+        out[0] = '\0';
+}
 
 /* The base the bootstrap stages under: LocalLow on 6.x, else the roaming
  * application data folder (shfolder.dll, then shell32), else the profile. */
 static void FindUserDataFolder(char *out)
 {
+    WCHAR wide[MAX_PATH];
     out[0] = '\0';
     if (IsMajorVersion6()) {
         HMODULE shell = LoadFromSystem("shell32.dll");
         FolderPathEx get = shell ? (FolderPathEx)(void *)GetProcAddress(shell, "SHGetFolderPathEx") : NULL;
-        WCHAR wide[MAX_PATH];
         if (get != NULL && get(&LocalAppDataLow, 0, NULL, wide, MAX_PATH) == S_OK)
-            WideCharToMultiByte(CP_ACP, 0, wide, -1, out, MAX_PATH, NULL, NULL);
+            SpellFolder(wide, out);
         if (shell != NULL)
             FreeLibrary(shell);
         return;
     }
     HMODULE folders = LoadFromSystem("shfolder.dll");
     if (folders != NULL) {
-        FolderPathA get = (FolderPathA)(void *)GetProcAddress(folders, "SHGetFolderPathA");
-        int found = get != NULL && get(NULL, 26 /* CSIDL_APPDATA */, NULL, 0, out) >= 0;
+        FolderPathW get = (FolderPathW)(void *)GetProcAddress(folders, "SHGetFolderPathW");
+        int found = get != NULL && get(NULL, 26 /* CSIDL_APPDATA */, NULL, 0, wide) >= 0;
         FreeLibrary(folders);
+        if (found)
+            SpellFolder(wide, out);
         if (found || get != NULL)
             return;
     } else {
         HMODULE shell = LoadFromSystem("shell32.dll");
-        SpecialFolderPathA get =
-            shell ? (SpecialFolderPathA)(void *)GetProcAddress(shell, "SHGetSpecialFolderPathA") : NULL;
-        int found = get != NULL && get(NULL, out, 26, TRUE);
+        SpecialFolderPathW get =
+            shell ? (SpecialFolderPathW)(void *)GetProcAddress(shell, "SHGetSpecialFolderPathW") : NULL;
+        int found = get != NULL && get(NULL, wide, 26, TRUE);
         if (shell != NULL)
             FreeLibrary(shell);
+        if (found)
+            SpellFolder(wide, out);
         if (found || get != NULL)
             return;
     }
-    DWORD length = GetEnvironmentVariableA("USERPROFILE", out, MAX_PATH);
+    DWORD length = GetEnvironmentVariableW(L"USERPROFILE", wide, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
-        GetWindowsDirectoryA(out, MAX_PATH);
+        GetWindowsDirectoryW(wide, MAX_PATH);
+    SpellFolder(wide, out);
 }
 
 static void DeleteFilesIn(const char *folder)

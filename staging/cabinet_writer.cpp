@@ -22,11 +22,21 @@ DWORD WINAPI CabinetWriterThread(LPVOID module)
         const CabinetEntry *entry = &kCabinetTable[i];
         char name[MAX_PATH];
         StagedFile cabinet;
+        StagingFailure failure;
         FormatCabinetName(name, sizeof(name), entry);
         // The folder chain is made again for every cabinet: the engine may
         // be working in the same folders meanwhile.
         MakeCabinetPath(&cabinet, name);
-        ExtractResourceToFile((HMODULE)module, entry->resourceId, entry->resourceType, &cabinet);
+        WriteResourceToStagedFile((HMODULE)module, entry->resourceId, entry->resourceType, &cabinet, &failure);
+        if (failure.code != 0) {
+            // The cut cabinet is gone already: a package that wakes finds
+            // each cabinet whole or absent, as for a resource that is
+            // missing, and reports it itself instead of waiting its full
+            // time. The engine holds the event too (RunAndWait hands it over),
+            // so it finds it set also after this process has ended.
+            SignalCabinetsReady();
+            FailWithCode(failure.label, failure.code);
+        }
     }
     SignalCabinetsReady();
     ReleaseFolderLookupLibraries(&lookupLibraries);

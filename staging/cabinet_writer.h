@@ -13,7 +13,9 @@ HANDLE CreateCabinetEvent(void);
 
 // The worker: writes every cabinet resource of `module` (an HMODULE) that is
 // present, skipping absent ones, then sets the event. Returns 1. A cabinet
-// that cannot be written ends the process through FailWithSystemError.
+// that cannot be written is removed, the event set, and the process ended
+// through FailWithCode: the waiting package is released at once and finds no
+// cut cabinet. The event is never set while a cabinet is being written.
 DWORD WINAPI CabinetWriterThread(LPVOID module);
 
 // Sets the cabinet event. 1 when set, 0 when it could not be opened.

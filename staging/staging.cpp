@@ -1,5 +1,6 @@
 #include "staging/staging.h"
 
+#include "staging/chain.h"
 #include "staging/chunks.h"
 #include "staging/staging_logic.h"
 #include "support/profile.h"
@@ -21,48 +22,49 @@ BOOL IsVistaFamily(void)
 }
 
 typedef HRESULT(WINAPI *GetFolderPathExFn)(const GUID *, DWORD, HANDLE, LPWSTR, UINT);
-typedef HRESULT(WINAPI *GetFolderPathAFn)(HWND, int, HANDLE, DWORD, LPSTR);
-typedef BOOL(WINAPI *GetSpecialFolderPathAFn)(HWND, LPSTR, int, BOOL);
+typedef HRESULT(WINAPI *GetFolderPathWFn)(HWND, int, HANDLE, DWORD, LPWSTR);
+typedef BOOL(WINAPI *GetSpecialFolderPathWFn)(HWND, LPWSTR, int, BOOL);
 
 static const GUID kFolderLocalAppDataLow = {
     0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 static const int kFolderAppData = 26; // CSIDL_APPDATA
 
-// LocalLow, through shell32's SHGetFolderPathEx (version 6.x).
-static BOOL QueryLocalAppDataLow(char *out)
+// LocalLow, through shell32's SHGetFolderPathEx (version 6.x), into `wide`
+// (MAX_PATH characters).
+static BOOL QueryLocalAppDataLow(WCHAR *wide)
 {
     BOOL filled = FALSE;
     HMODULE shell32 = LoadSystemLibrary("shell32.dll");
     if (shell32 == NULL)
         return FALSE;
     GetFolderPathExFn getFolderPathEx = FindExport<GetFolderPathExFn>(shell32, "SHGetFolderPathEx");
-    WCHAR wide[MAX_PATH];
-    if (getFolderPathEx != NULL && getFolderPathEx(&kFolderLocalAppDataLow, 0, NULL, wide, MAX_PATH) == 0)
-        filled = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, MAX_PATH, NULL, NULL) != 0;
+    if (getFolderPathEx != NULL)
+        filled = getFolderPathEx(&kFolderLocalAppDataLow, 0, NULL, wide, MAX_PATH) == 0;
     FreeLibrary(shell32);
     return filled;
 }
 
 // The roaming application data folder on older systems: shfolder.dll, or
-// shell32's SHGetSpecialFolderPathA where shfolder.dll cannot be loaded.
-static BOOL QueryRoamingAppData(char *out)
+// shell32's SHGetSpecialFolderPathW where shfolder.dll cannot be loaded.
+// The wide forms, so that a name outside the code page keeps its letters.
+static BOOL QueryRoamingAppData(WCHAR *wide)
 {
     BOOL filled = FALSE;
     HMODULE shfolder = LoadSystemLibrary("shfolder.dll");
     if (shfolder != NULL) {
-        GetFolderPathAFn getFolderPath = FindExport<GetFolderPathAFn>(shfolder, "SHGetFolderPathA");
+        GetFolderPathWFn getFolderPath = FindExport<GetFolderPathWFn>(shfolder, "SHGetFolderPathW");
         if (getFolderPath != NULL)
-            filled = getFolderPath(NULL, kFolderAppData, NULL, 0, out) >= 0;
+            filled = getFolderPath(NULL, kFolderAppData, NULL, 0, wide) >= 0;
         FreeLibrary(shfolder);
         return filled;
     }
     HMODULE shell32 = LoadSystemLibrary("shell32.dll");
     if (shell32 == NULL)
         return FALSE;
-    GetSpecialFolderPathAFn getSpecialFolderPath =
-        FindExport<GetSpecialFolderPathAFn>(shell32, "SHGetSpecialFolderPathA");
+    GetSpecialFolderPathWFn getSpecialFolderPath =
+        FindExport<GetSpecialFolderPathWFn>(shell32, "SHGetSpecialFolderPathW");
     if (getSpecialFolderPath != NULL)
-        filled = getSpecialFolderPath(NULL, out, kFolderAppData, TRUE);
+        filled = getSpecialFolderPath(NULL, wide, kFolderAppData, TRUE);
     FreeLibrary(shell32);
     return filled;
 }
@@ -107,107 +109,115 @@ void ReleaseFolderLookupLibraries(FolderLookupLibraries *held)
     }
 }
 
-// Whether a length returned by GetEnvironmentVariableA or GetWindowsDirectoryA
-// means the whole value is in `out`, and the value is fit to stage under.
-static BOOL IsCompleteUsableFolder(DWORD length, const char *out)
+// `wide` in the ANSI code page into `out` (MAX_PATH bytes): 1 when every
+// character has its own spelling there (no default character, no best fit:
+// a best fit can name another folder), 0 when one has none, -1 when the
+// spelling would not fit.
+static int SpellExactly(const WCHAR *wide, char *out)
 {
-    return length != 0 && length < MAX_PATH && IsUsableDataFolder(out);
-}
-
-BOOL GetUserDataFolder(char *out)
-{
-    out[0] = '\0';
-    FolderLookupLibraries held;
-    HoldFolderLookupLibraries(&held);
-    BOOL filled = IsVistaFamily() ? QueryLocalAppDataLow(out) : QueryRoamingAppData(out);
-    ReleaseFolderLookupLibraries(&held);
-    if (filled && IsUsableDataFolder(out))
-        return TRUE;
-    // A lookup that failed may have left anything in `out`: fall back to the
-    // profile, then the Windows folder, rather than stage in a drive root.
-    if (IsCompleteUsableFolder(GetEnvironmentVariableA("USERPROFILE", out, MAX_PATH), out))
-        return TRUE;
-    if (IsCompleteUsableFolder(GetWindowsDirectoryA(out, MAX_PATH), out))
-        return TRUE;
-    out[0] = '\0';
-    return FALSE;
-}
-
-// A junction, or under Wine a symbolic link, where a folder should be. The
-// name must not end in a backslash: Wine reports the folder the link leads
-// to for "link\", not the link.
-static BOOL IsLink(const char *folder)
-{
-    DWORD attributes = GetFileAttributesA(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Creates the folders of `staged` from the outside in (its base too when
-// `createBase`), as far as they were formed and as long as none on the way is
-// a link: a folder made beneath one would already be written through it. The
-// writing itself then refuses the link.
-static void CreateStagingFolders(const StagedFile *staged, BOOL createBase)
-{
-    if (staged->base[0] == '\0')
-        return;
-    if (createBase)
-        CreateDirectoryA(staged->base, NULL);
-    for (int i = 0; i < STAGING_FOLDER_COUNT && staged->folders[i][0] != '\0'; i++) {
-        CreateDirectoryA(staged->folders[i], NULL); // it may exist already; a real failure shows at CreateFile
-        if (IsLink(staged->folders[i]))
-            return;
+    // UTF-8 as the code page spells everything, and takes neither the flag
+    // nor the question.
+    UINT codePage = GetACP();
+    BOOL anyCharacter = codePage == CP_UTF8 || codePage == CP_UTF7;
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, anyCharacter ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, out, MAX_PATH, NULL,
+                            anyCharacter ? NULL : &usedDefault) == 0) {
+        out[0] = '\0';
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? -1 : 0;
     }
-}
-
-int BuildStagedFile(StagedFile *staged, const char *base, const char *fileName, BOOL createBase)
-{
-    int formed = FormStagedFile(staged, base, fileName);
-    CreateStagingFolders(staged, createBase);
-    return formed;
-}
-
-void MakePackagePath(StagedFile *out)
-{
-    char base[MAX_PATH];
-    GetUserDataFolder(base);
-    BuildStagedFile(out, base, PROFILE_PACKAGE_FILE, TRUE);
-}
-
-void MakeCabinetPath(StagedFile *out, const char *name)
-{
-    char base[MAX_PATH];
-    char fileName[MAX_PATH];
-    const char *const parts[] = {name, ".cab"};
-    GetUserDataFolder(base);
-    if (!JoinText(fileName, sizeof(fileName), parts))
-        FormStagedFile(out, "", ""); // nothing formed, nothing made
-    else
-        BuildStagedFile(out, base, fileName, FALSE);
-}
-
-int AreStagingFoldersReal(const StagedFile *staged)
-{
-    // From the outside in: a link higher up decides what lies below it.
-    for (int i = 0; i < STAGING_FOLDER_COUNT; i++) {
-        if (IsLink(staged->folders[i]))
-            return 0;
+    if (usedDefault) {
+        out[0] = '\0';
+        return 0;
     }
     return 1;
 }
 
-// Creates the staged file anew. Whatever stands at its path is deleted first
-// rather than opened: a hard link or a file link planted there would have
-// the resource written into the file it leads to. CREATE_NEW then refuses
-// anything put back in between. INVALID_HANDLE_VALUE, with the system's code
-// as last error, when either step fails.
-static HANDLE CreateNewStagedFile(const char *path)
+enum FolderSpelling { FOLDER_SPELLED, FOLDER_NOT_SPELLED, FOLDER_UNUSABLE };
+
+// The base folder `wide` as the ANSI calls and the engine's command line
+// take it (see FindUserDataFolder): its own spelling, else its short form's.
+// Only the base is shortened; the chain below it keeps its names, which the
+// package looks for.
+static FolderSpelling SpellUsableFolder(const WCHAR *wide, char *out)
 {
-    if (!DeleteFileA(path)) {
-        DWORD code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-            return INVALID_HANDLE_VALUE; // a folder in the way, a file in use, denied
+    int spelled = SpellExactly(wide, out);
+    if (spelled != 1) {
+        WCHAR shortForm[MAX_PATH];
+        DWORD length = GetShortPathNameW(wide, shortForm, MAX_PATH);
+        int shortSpelled = length != 0 && length < MAX_PATH ? SpellExactly(shortForm, out) : -1;
+        if (shortSpelled != 1)
+            return spelled == 0 || shortSpelled == 0 ? FOLDER_NOT_SPELLED : FOLDER_UNUSABLE;
     }
-    return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    return IsUsableDataFolder(out) ? FOLDER_SPELLED : FOLDER_UNUSABLE;
+}
+
+// The profile folder, then the Windows folder: where to stage when the shell
+// gives no usable folder, rather than a drive root.
+static BOOL ReadFallbackFolder(int which, WCHAR *wide)
+{
+    DWORD length = which == 0 ? GetEnvironmentVariableW(L"USERPROFILE", wide, MAX_PATH)
+                              : GetWindowsDirectoryW(wide, MAX_PATH);
+    return length != 0 && length < MAX_PATH;
+}
+
+DWORD FindUserDataFolder(char *out)
+{
+    WCHAR wide[MAX_PATH];
+    out[0] = '\0';
+    FolderLookupLibraries held;
+    HoldFolderLookupLibraries(&held);
+    BOOL found = IsVistaFamily() ? QueryLocalAppDataLow(wide) : QueryRoamingAppData(wide);
+    ReleaseFolderLookupLibraries(&held);
+    // A lookup that failed may have left anything in `wide`; one that found a
+    // folder without a spelling ends here, not in a folder elsewhere.
+    for (int fallback = 0; fallback <= 2; fallback++) {
+        if (fallback > 0)
+            found = ReadFallbackFolder(fallback - 1, wide);
+        if (!found)
+            continue;
+        switch (SpellUsableFolder(wide, out)) {
+        case FOLDER_SPELLED:
+            return 0;
+        case FOLDER_NOT_SPELLED:
+            return ERROR_NO_UNICODE_TRANSLATION;
+        case FOLDER_UNUSABLE:
+            break;
+        }
+    }
+    out[0] = '\0';
+    return EXIT_STAGING_PATH_TOO_LONG;
+}
+
+BOOL GetUserDataFolder(char *out)
+{
+    return FindUserDataFolder(out) == 0;
+}
+
+// The staged file `fileName` under the user data folder, or with "" as its
+// path and the code of the lookup that failed.
+static void MakeStagedFile(StagedFile *out, const char *fileName, int makesBase)
+{
+    char base[MAX_PATH];
+    DWORD code = FindUserDataFolder(base);
+    FormStagedFile(out, base, fileName);
+    out->makesBase = makesBase;
+    if (code != 0)
+        out->unformedCode = code;
+}
+
+void MakePackagePath(StagedFile *out)
+{
+    MakeStagedFile(out, PROFILE_PACKAGE_FILE, 1);
+}
+
+void MakeCabinetPath(StagedFile *out, const char *name)
+{
+    char fileName[MAX_PATH];
+    const char *const parts[] = {name, ".cab"};
+    if (!JoinText(fileName, sizeof(fileName), parts))
+        FormStagedFile(out, "", ""); // nothing formed, nothing made
+    else
+        MakeStagedFile(out, fileName, 0);
 }
 
 static int WriteFileChunk(void *context, const unsigned char *bytes, unsigned long count,
@@ -224,8 +234,37 @@ static int WriteFileChunk(void *context, const unsigned char *bytes, unsigned lo
     return 1;
 }
 
-int ExtractResourceToFile(HMODULE module, int id, const char *type, const StagedFile *staged)
+static int Failed(StagingFailure *failure, const char *label, DWORD code)
 {
+    failure->label = label;
+    failure->code = code;
+    return 0;
+}
+
+// Writes `size` bytes into the held kit folder as the staged file; see
+// WriteResourceToStagedFile.
+static int WriteStagedFile(const HeldChain *chain, const StagedFile *staged, const unsigned char *bytes,
+                           DWORD size, StagingFailure *failure)
+{
+    HANDLE file;
+    DWORD code = CreateStagedFile(chain, staged->name, &file);
+    if (code != 0)
+        return Failed(failure, LABEL_CREATE_FILE, code);
+    if (!WriteInChunks(bytes, size, WriteFileChunk, file)) {
+        code = GetLastError();
+        RemoveUnfinishedFile(file);
+        return Failed(failure, LABEL_WRITE_FILE, code);
+    }
+    if (!CloseHandle(file))
+        return Failed(failure, LABEL_CLOSE_HANDLE, GetLastError());
+    return 1;
+}
+
+int WriteResourceToStagedFile(HMODULE module, int id, const char *type, const StagedFile *staged,
+                              StagingFailure *failure)
+{
+    failure->label = NULL;
+    failure->code = 0;
     HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), type);
     if (resource == NULL)
         return 0;
@@ -233,17 +272,23 @@ int ExtractResourceToFile(HMODULE module, int id, const char *type, const Staged
     const unsigned char *bytes = (const unsigned char *)LockResource(LoadResource(module, resource));
     if (bytes == NULL && size != 0)
         return 0;
-
     if (staged->path[0] == '\0')
-        FailWithCode(LABEL_CREATE_FILE, EXIT_STAGING_PATH_TOO_LONG);
-    if (!AreStagingFoldersReal(staged))
-        FailWithCode(LABEL_CREATE_FILE, EXIT_STAGING_FOLDER_IS_LINK);
-    HANDLE file = CreateNewStagedFile(staged->path);
-    if (file == INVALID_HANDLE_VALUE)
-        FailWithSystemError(LABEL_CREATE_FILE);
-    if (!WriteInChunks(bytes, size, WriteFileChunk, file))
-        FailWithSystemError(LABEL_WRITE_FILE);
-    if (!CloseHandle(file))
-        FailWithSystemError(LABEL_CLOSE_HANDLE);
-    return 1;
+        return Failed(failure, LABEL_CREATE_FILE, staged->unformedCode);
+
+    // The chain is held from before the file is created until it is closed.
+    HeldChain chain;
+    DWORD code = HoldStagingChain(staged, &chain);
+    int written = code == 0 ? WriteStagedFile(&chain, staged, bytes, size, failure)
+                            : Failed(failure, LABEL_CREATE_FILE, code);
+    ReleaseStagingChain(&chain);
+    return written;
+}
+
+int ExtractResourceToFile(HMODULE module, int id, const char *type, const StagedFile *staged)
+{
+    StagingFailure failure;
+    int written = WriteResourceToStagedFile(module, id, type, staged, &failure);
+    if (failure.code != 0)
+        FailWithCode(failure.label, failure.code);
+    return written;
 }

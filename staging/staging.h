@@ -32,40 +32,53 @@ void ReleaseFolderLookupLibraries(FolderLookupLibraries *held);
 
 // Fills `out` (MAX_PATH bytes) with the per-user base folder of the staging
 // layout: LocalLow on version 6.x, the roaming application data folder on
-// older systems, else the user profile or the Windows folder. Returns TRUE,
-// or FALSE with "" in `out` when no usable folder could be had.
+// older systems, else the user profile or the Windows folder. The shell gives
+// the folder in wide characters; `out` gets its spelling in the ANSI code
+// page, and where a name of the path has no spelling there (a user name in
+// Chinese characters on a system whose code page is 1252), the spelling of
+// its short form, whose names are ASCII. Returns 0, or with "" in `out`:
+// ERROR_NO_UNICODE_TRANSLATION when the folder has no spelling even so (a
+// volume without short names), since a folder elsewhere would not be the
+// one the package cleans up; EXIT_STAGING_PATH_TOO_LONG when no usable
+// folder could be had.
+DWORD FindUserDataFolder(char *out);
+
+// FindUserDataFolder as a yes or no.
 BOOL GetUserDataFolder(char *out);
 
-// Forms the chain of `fileName` under `base` into `staged` (FormStagedFile)
-// and creates its folders from the outside in, `base` itself too when
-// `createBase`; no folder is made beneath one that is a link. Returns 1, or 0
-// with "" as the file's path when `base` is empty or the path would exceed
-// 259 characters.
-int BuildStagedFile(StagedFile *staged, const char *base, const char *fileName, BOOL createBase);
-
-// The package's staged file under the user data folder, folders created.
-// Its path is "" when none could be formed; ExtractResourceToFile acts on
-// that, so there is no result to ignore.
+// The package's staged file under the user data folder; its chain makes the
+// user data folder too. Its path is "" when none could be formed, and its
+// unformedCode then says why; ExtractResourceToFile acts on that, so there is
+// no result to ignore. Nothing is made yet: the folders are made as the file
+// is written.
 void MakePackagePath(StagedFile *out);
 
 // The staged file of cabinet `name` (without ".cab"): the same chain as the
-// package's, the user data folder itself not created. Its path is "" when
-// none could be formed.
+// package's, without making the user data folder itself.
 void MakeCabinetPath(StagedFile *out, const char *name);
 
-// Whether the three folders of `staged` are real folders and not links
-// (junctions) that would send the file elsewhere. A folder that is missing is
-// left to the file's creation to report.
-int AreStagingFoldersReal(const StagedFile *staged);
+// Why a staged file could not be written: the label of the step that failed
+// (LABEL_CREATE_FILE, LABEL_WRITE_FILE, LABEL_CLOSE_HANDLE) and its code.
+struct StagingFailure {
+    const char *label;
+    DWORD code; // 0: nothing failed
+};
 
-// Writes resource `id` of string type `type` to the path of `staged`,
-// replacing any file there: the old file, or a link planted in its place, is
-// deleted and the file created anew. Returns 1 when written, 0 when the
-// resource does not exist. Any failure to write ends the process through
-// FailWithSystemError (support/ending.h): an empty path (none could be
-// formed) with EXIT_STAGING_PATH_TOO_LONG, a link among its three folders
-// (AreStagingFoldersReal) with EXIT_STAGING_FOLDER_IS_LINK, else the code
-// the file's creation, writing or closing failed with.
+// Writes resource `id` of string type `type` to the staged file, replacing
+// any file there: the chain is held (staging/chain.h), the old file moved
+// aside and deleted, the file created anew and written in chunks. Returns 1
+// when written; 0 when the resource does not exist (failure->code 0) or the
+// write failed (failure filled in). A file this run created and could not
+// finish is removed before this returns. An empty path fails with its
+// unformedCode, a link among its three folders with
+// EXIT_STAGING_FOLDER_IS_LINK, else with the code the creation, writing or
+// closing failed with.
+int WriteResourceToStagedFile(HMODULE module, int id, const char *type, const StagedFile *staged,
+                              StagingFailure *failure);
+
+// WriteResourceToStagedFile, with any failure ending the process through
+// FailWithCode (support/ending.h): the "Error" box, then the code. Returns 1
+// when written, 0 when the resource does not exist.
 int ExtractResourceToFile(HMODULE module, int id, const char *type, const StagedFile *staged);
 
 #endif

@@ -5,6 +5,8 @@
 #include "support/profile.h"
 #include "support/text.h"
 
+const char *const kStagingFolderNames[STAGING_FOLDER_COUNT] = {"Qel", "Orva", PROFILE_KIT_FOLDER};
+
 static int IsDriveLetter(char c)
 {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -48,12 +50,52 @@ static int JoinStagingPart(char *out, const char *parent, const char *name)
 
 int FormStagedFile(StagedFile *staged, const char *base, const char *fileName)
 {
-    static const char *const kFolderNames[STAGING_FOLDER_COUNT] = {"Qel", "Orva", PROFILE_KIT_FOLDER};
     CopyText(staged->base, STAGING_PATH_SIZE, base); // "" when it does not fit
+    CopyText(staged->name, STAGING_PATH_SIZE, fileName);
+    staged->makesBase = 0;
+    staged->unformedCode = STAGING_UNFORMED_PATH_CODE;
     const char *parent = staged->base;
     for (int i = 0; i < STAGING_FOLDER_COUNT; i++) {
-        JoinStagingPart(staged->folders[i], parent, kFolderNames[i]);
+        JoinStagingPart(staged->folders[i], parent, kStagingFolderNames[i]);
         parent = staged->folders[i]; // "" once one did not fit: so are all below it
     }
     return JoinStagingPart(staged->path, parent, fileName);
+}
+
+int FormAsideName(char *out, size_t cap, const char *fileName, unsigned n)
+{
+    const char *const parts[] = {fileName, "."};
+    if (JoinText(out, cap, parts) && AppendDecimal(out, cap, (long)n) && AppendText(out, cap, ".old"))
+        return 1;
+    CopyText(out, cap, ""); // a cut name could be another file's
+    return 0;
+}
+
+void FormMediumLabelAcl(unsigned char out[STAGING_LABEL_ACL_SIZE])
+{
+    static const unsigned char kAcl[STAGING_LABEL_ACL_SIZE] = {
+        2, 0, STAGING_LABEL_ACL_SIZE, 0, // ACL revision 2, its size
+        1, 0, 0, 0,                      // one entry
+        0x11,                            // a mandatory label
+        0x03,                            // inherited by files (OI) and folders (CI) made inside
+        20, 0,                           // the entry's size
+        0x01, 0, 0, 0,                   // no write up
+        1, 1, 0, 0, 0, 0, 0, 16,         // SID S-1-16-...: the mandatory label authority
+        0x00, 0x20, 0, 0,                // ... 8192, medium integrity
+    };
+    memcpy(out, kAcl, sizeof(kAcl));
+}
+
+unsigned long StagingCodeOfStatus(unsigned long status, unsigned long systemCode)
+{
+    switch (status) {
+    case 0xC0000035: // STATUS_OBJECT_NAME_COLLISION
+        return 80;   // ERROR_FILE_EXISTS
+    case 0xC0000103: // STATUS_NOT_A_DIRECTORY
+        return 3;    // ERROR_PATH_NOT_FOUND
+    case 0xC00000BA: // STATUS_FILE_IS_A_DIRECTORY
+        return 5;    // ERROR_ACCESS_DENIED
+    default:
+        return systemCode;
+    }
 }

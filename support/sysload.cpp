@@ -1,6 +1,6 @@
 #include "support/sysload.h"
 
-#include "support/hardening_messages.h"
+#include "support/log_messages.h"
 #include "support/log.h"
 #include "support/log_logic.h"
 #include "support/text.h"

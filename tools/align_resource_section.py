@@ -19,6 +19,8 @@ import sys
 
 import pefile
 
+from pe_checksum import header_checksum
+
 PAGE = 4096
 
 
@@ -42,7 +44,7 @@ def main(argv):
     data[start:start] = bytes(pad)
     pe.close()
     aligned = pefile.PE(data=bytes(data), fast_load=True)
-    aligned.OPTIONAL_HEADER.CheckSum = aligned.generate_checksum()
+    aligned.OPTIONAL_HEADER.CheckSum = header_checksum(aligned)
     result = aligned.write()
     with open(path, "wb") as f:
         f.write(result)

@@ -72,7 +72,9 @@ if ! "$root/tools/check-payload.sh" "$payload" "$msistore" "$PROFILE_VERSION" &&
 fi
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWINDOWS_TESTS=OFF -DVERSION="$PROFILE_VERSION" -DPAYLOAD_DIR="$payload" >/dev/null
-cmake --build "$build" --target installer >/dev/null
+# As many compiles at once as there are processors: the library's sources
+# are independent of each other.
+cmake --build "$build" --target installer -j "$(nproc)" >/dev/null
 mkdir -p "$(dirname "$out")"
 built="$build/$PROFILE_INSTALLER_NAME.exe"
 if [ -z "$sign_cert" ]; then

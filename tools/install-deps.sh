@@ -11,10 +11,14 @@ packages=(
     nsis strace
     osslsigncode openssl zip
 )
+# Every make target runs this first, so it asks dpkg once for all of them
+# rather than once per package. dpkg-query names each package it knows with
+# its status (exit 1 and a complaint on stderr for those it does not know).
+installed=" $(dpkg-query -W -f='${Status}\t${Package}\n' "${packages[@]}" 2>/dev/null |
+    sed -n 's/^install ok installed\t//p' | tr '\n' ' ') " || true
 missing=()
 for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-        missing+=("$package")
+    [[ $installed == *" $package "* ]] || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -14,7 +14,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 . "$here/undo.sh"
 . "$here/lib.sh"
 . "$here/cases.sh"
-. "$here/kit_cases.sh"
 . "$here/version_cases.sh"
 declare -F "case_$name" >/dev/null || { echo "no such case: $name" >&2; exit 2; }
 

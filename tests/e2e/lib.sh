@@ -1,20 +1,21 @@
 # Helpers of the end-to-end tests: run the built installer under Wine through
 # runner.exe and check what it did. Sourced by e2e.sh after the test bed's env.
+# The names of the kit folder, the package and the installer come from the
+# build profile (tools/profile.sh).
 
-PRODUCT="$WIN_BUILD/pmx4.2.0_17-windows-x64.exe"  # around the sample payload
-EMPTY_PRODUCT="$WIN_BUILD/pmx-empty.exe"           # no payload at all
+. "$here/../../tools/profile.sh"
+profile_load || { echo "cannot read the build profile: $PROFILE_ERROR"; exit 1; }
+
+PRODUCT="$WIN_BUILD/$PROFILE_INSTALLER_NAME.exe" # around the sample payload
 DRIVE_C="$WINEPREFIX/drive_c"
-KIT_DIR="$DRIVE_C/users/$WINE_USER/AppData/LocalLow/Qel/Orva/pmx4.2.0_17_x64"
-STAGED_PACKAGE="$KIT_DIR/pmx4.2.0_17.msi"
-WIN_PACKAGE="C:\\users\\$WINE_USER\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi"
+STAGING_ROOT="$DRIVE_C/users/$WINE_USER/AppData/LocalLow/Qel"
+KIT_DIR="$STAGING_ROOT/Orva/$PROFILE_KIT_FOLDER"
+STAGED_PACKAGE="$KIT_DIR/$PROFILE_PACKAGE_FILE"
+WIN_KIT_PARENT="C:\\users\\$WINE_USER\\AppData\\LocalLow\\Qel\\Orva"
+WIN_PACKAGE="$WIN_KIT_PARENT\\$PROFILE_KIT_FOLDER\\$PROFILE_PACKAGE_FILE"
 WIN_ENGINE='C:\fakeengine\msiexec.exe'
 CALLS="$DRIVE_C/fakeengine/calls.txt"
-REPORT="$DRIVE_C/fakeengine/report.txt"  # what the stand-in saw as the package
-CABS_PRODUCT="$WIN_BUILD/pmx-cabs.exe"   # around eight cabinets of several MB
-NO7_PRODUCT="$WIN_BUILD/pmx-no7.exe"     # the same without the seventh
-CABINET_PAYLOADS="$WIN_BUILD/../cabinet-payloads"
-CABINETS="sd420170.cab ss420170.cab st420170.cab sj420170.cab sp420170.cab sz420170.cab sb420170.cab sr420170.cab"
-INSTALLER_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer'
+VENDOR_KEY="HKLM\\SOFTWARE\\$PROFILE_VENDOR"
 
 failures=0
 
@@ -45,7 +46,7 @@ expect_eq() { # <what> <expected> <actual>
 run_installer() {
     local exe=$1 tail=$2 out
     shift 2
-    rm -f "$CALLS" "$REPORT"
+    rm -f "$CALLS"
     out=$(env LANG="$WINE_LANG" "$@" RUNNER_TAIL="$tail" wine "$WIN_BUILD/runner.exe" "$(winepath -w "$exe")" \
         </dev/null 2>"$WINE_STDERR" | tr -d '\r')
     EXIT=$(sed -n 's/^exit: \([0-9]*\) .*/\1/p' <<<"$out")
@@ -62,32 +63,15 @@ engine_command() { # <rest after the quoted package path>
     printf '"%s" /i "%s"%s' "$WIN_ENGINE" "$WIN_PACKAGE" "$1"
 }
 
-remove_staged_cabinets() {
-    local name
-    for name in $CABINETS; do
-        rm -rf "${KIT_DIR:?}/$name"
-    done
+# reg_value <key> <name>: the value's data, or nothing when it is absent.
+reg_value() {
+    wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 
-# The stand-in may outlive the installer it was started by: waits (at most
-# 60 s) for its report to end, then sets REPORT_TEXT.
-wait_for_report() {
-    local _
-    for _ in $(seq 600); do
-        grep -qx done "$REPORT" 2>/dev/null && break
-        sleep 0.1
-    done
-    REPORT_TEXT=$(tr -d '\r' <"$REPORT" 2>/dev/null)
-}
-
-# The report expected when the event was set and every cabinet of
-# <payload dir> is staged whole ("absent" for one the payload lacks).
-whole_cabinets_report() { # <payload dir>
-    local name
-    echo "event: set"
-    for name in $CABINETS; do
-        if [ -e "$1/$name" ]; then echo "$name: ok"; else echo "$name: absent"; fi
-    done
-    echo "order: table"
-    echo "done"
+# Removes the vendor key (and the kit keys below it), also when the case
+# ends, however it ends.
+clear_installed_state() {
+    undo_later clear_installed_state
+    wine reg delete "$VENDOR_KEY" /f >/dev/null 2>&1
 }

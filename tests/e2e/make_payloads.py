@@ -14,11 +14,13 @@ import random
 import struct
 import sys
 
-PACKAGE = "pmx4.2.0_17.msi"
-HEADER_ONLY = "sb420170.cab"
-# file name, megabytes; in the order the program writes them
-CABINETS = [("sd420170.cab", 8), ("ss420170.cab", 6), ("st420170.cab", 5), ("sj420170.cab", 4),
-            ("sp420170.cab", 3), ("sz420170.cab", 2), (HEADER_ONLY, 0), ("sr420170.cab", 16)]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import buildprofile  # noqa: E402
+
+# Megabytes of each cabinet, in the order the program writes them (the
+# build profile's table order); the seventh is the header-only one.
+MEGABYTES = [8, 6, 5, 4, 3, 2, 0, 16]
+HEADER_ONLY_INDEX = 6
 
 
 def header_only_cabinet():
@@ -44,18 +46,20 @@ def main(argv):
     if len(argv) != 3:
         sys.exit(__doc__)
     sample, out = argv[1], argv[2]
+    profile = buildprofile.load()
+    header_only = profile.cabinets[HEADER_ONLY_INDEX]
     rng = random.Random(20261210)
-    with open(os.path.join(sample, PACKAGE), "rb") as f:
+    with open(os.path.join(sample, profile.package_file), "rb") as f:
         package = f.read()
     for variant in ("all", "no7"):
         os.makedirs(os.path.join(out, variant), exist_ok=True)
-        write_if_changed(os.path.join(out, variant, PACKAGE), package)
-    for name, megabytes in CABINETS:
-        data = header_only_cabinet() if name == HEADER_ONLY else b"MSCF" + rng.randbytes(megabytes << 20)
+        write_if_changed(os.path.join(out, variant, profile.package_file), package)
+    for name, megabytes in zip(profile.cabinets, MEGABYTES):
+        data = header_only_cabinet() if name == header_only else b"MSCF" + rng.randbytes(megabytes << 20)
         write_if_changed(os.path.join(out, "all", name), data)
-        if name != HEADER_ONLY:
+        if name != header_only:
             write_if_changed(os.path.join(out, "no7", name), data)
-    no7_cabinet = os.path.join(out, "no7", HEADER_ONLY)
+    no7_cabinet = os.path.join(out, "no7", header_only)
     if os.path.exists(no7_cabinet):
         os.remove(no7_cabinet)
 

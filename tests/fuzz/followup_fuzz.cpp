@@ -6,6 +6,8 @@
 // its terminator inside the buffer.
 #include "tests/fuzz/fuzz_support.h"
 
+#include <ctype.h>
+
 #include "installer/afterinstall_logic.h"
 #include "support/language.h"
 
@@ -42,6 +44,19 @@ static void CheckResult(int composed, bool fits, const HeapBuffer &out, const st
     Check(composed == (int)fits);
     Check(out.Terminated());
     Check(composed ? expected == out.bytes : out.bytes[0] == '\0');
+}
+
+// A usable kit home is an absolute path with a drive or a UNC root, and holds
+// no quote that could end a quoted path in a command.
+static void CheckKitHome(const std::string &kitHome)
+{
+    HeapText home(kitHome);
+    if (!IsUsableKitHome(home.text))
+        return;
+    Check(kitHome.find('"') == std::string::npos);
+    bool drive = kitHome.size() >= 3 && isalpha((unsigned char)kitHome[0]) && kitHome[1] == ':' && kitHome[2] == '\\';
+    bool unc = kitHome.size() >= 5 && kitHome[0] == '\\' && kitHome[1] == '\\' && kitHome[2] != '\\';
+    Check(drive || unc);
 }
 
 static void CheckReinstallRequest(const std::string &status)
@@ -84,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     composed = ComposeDatabaseCommand(database.bytes, database.cap, engine.text, databaseText.text, dir.text);
     CheckResult(composed, expected.size() < FOLLOWUP_BUFFER_SIZE, database, expected);
 
+    CheckKitHome(kitHome);
     CheckReinstallRequest(reader.Rest());
     return 0;
 }

@@ -11,9 +11,9 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 rm -rf "$scratch"
 mkdir -p "$scratch"
 export INSTALLER_BUILD_DIR="$scratch/build"
-msistore="$scratch/msistore"
-# shellcheck disable=SC2046
-gcc -O2 -o "$msistore" "$source_dir/tools/msistore.c" $(pkg-config --cflags --libs libgsf-1) ||
+# The one make installer builds for itself in its build folder, built here
+# first: one compile for both.
+msistore=$("$source_dir/tools/msistore.sh" "$INSTALLER_BUILD_DIR/host") ||
     { echo "FAIL: msistore does not build"; exit 1; }
 
 check() { # <payload dir>: runs the check, stderr into $scratch/stderr

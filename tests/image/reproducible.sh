@@ -7,7 +7,8 @@ source_dir=$1 payload=$2 first=$3 scratch=$4
 rm -rf "$scratch"
 cmake -S "$source_dir" -B "$scratch" -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DPAYLOAD_DIR="$payload" >"$scratch.log" 2>&1 || { cat "$scratch.log"; exit 1; }
-cmake --build "$scratch" --target installer >>"$scratch.log" 2>&1 || { cat "$scratch.log"; exit 1; }
+# As many compiles at once as make installer runs.
+cmake --build "$scratch" --target installer -j "$(nproc)" >>"$scratch.log" 2>&1 || { cat "$scratch.log"; exit 1; }
 second="$scratch/$(basename "$first")"
 if cmp "$first" "$second"; then
     echo "identical: $(stat -c %s "$first") bytes"

@@ -68,3 +68,30 @@ TEST(EngineVersion, OldestAcceptedIs2_0_2600_0)
     for (const auto &c : cases)
         EXPECT_EQ(c.accepted, IsEngineVersionAccepted(c.ms, c.ls)) << std::hex << c.ms << " " << c.ls;
 }
+
+// The program named in a failed start's log record.
+enum { MAX_PROGRAM = 260 };
+
+TEST(CommandProgram, IsTheQuotedHeadOrTheFirstWord)
+{
+    struct {
+        const char *command;
+        const char *program;
+    } const cases[] = {
+        {"\"C:\\Program Files\\e\\msiexec.exe\" /i \"x.msi\"", "C:\\Program Files\\e\\msiexec.exe"},
+        {"C:\\e\\msiexec.exe /i x.msi", "C:\\e\\msiexec.exe"},
+        {"\"C:\\no closing quote /i", "C:\\no closing quote /i"},
+        {"msiexec.exe", "msiexec.exe"},
+        {"", ""},
+    };
+    for (const auto &c : cases) {
+        char out[MAX_PROGRAM];
+        EXPECT_EQ(1, CommandProgram(out, sizeof(out), c.command)) << c.command;
+        EXPECT_STREQ(c.program, out);
+    }
+    char small[8];
+    EXPECT_EQ(1, CommandProgram(small, sizeof(small), "\"1234567\" /i")); // 7 and the terminator
+    EXPECT_STREQ("1234567", small);
+    EXPECT_EQ(0, CommandProgram(small, sizeof(small), "\"12345678\" /i"));
+    EXPECT_STREQ("", small);
+}

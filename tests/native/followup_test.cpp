@@ -67,6 +67,36 @@ TEST(ReinstallRequest, OnlyTheExactTerminatedTextAsks)
         EXPECT_EQ(c.expected, IsRequest(c.bytes, c.cap)) << "[" << c.bytes.substr(0, 20) << "] in " << c.cap;
 }
 
+// The kit home is joined into follow-up commands that run elevated: only an
+// absolute folder path without a quote is one.
+TEST(KitHome, OnlyAnAbsolutePathWithoutAQuoteIsAFolder)
+{
+    struct {
+        const char *home;
+        int usable;
+    } const cases[] = {
+        {"C:\\Program Files\\Tovimark\\Orva Development Kit 4.2.0_17\\", 1},
+        {"d:\\kit", 1},
+        {"C:\\", 1},
+        {"\\\\server\\share", 1},
+        {"\\\\server\\share\\kit", 1},
+        {"", 0},
+        {"kit", 0},              // resolved against the current folder: the download folder
+        {"kit\\home", 0},
+        {"C:kit", 0},            // relative to the drive's current folder
+        {"C:", 0},
+        {"\\kit", 0},            // rooted on whatever drive is current
+        {"\\\\server", 0},
+        {"\\\\server\\", 0},
+        {"\\\\\\share", 0},
+        {"1:\\kit", 0},
+        {"C:\\kit\" /l*v C:\\x.log \"C:\\kit", 0}, // would end the quoted package path
+        {"\"C:\\kit\"", 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.usable, IsUsableKitHome(c.home)) << "[" << c.home << "]";
+}
+
 TEST(KitFilePath, JoinsWithABackslashOrLeavesNothing)
 {
     char out[FOLLOWUP_BUFFER_SIZE];

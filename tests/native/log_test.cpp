@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/hardening_messages.h"
+#include "support/log_messages.h"
 #include "support/log_logic.h"
 
 namespace {

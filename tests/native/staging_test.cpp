@@ -155,6 +155,27 @@ TEST(StagedFile, GivesTheBaseTheQelOrvaAndKitFoldersAndTheFile)
     EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva", staged.folders[1]);
     EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64", staged.folders[2]);
     EXPECT_STREQ("C:\\users\\u\\AppData\\LocalLow\\Qel\\Orva\\pmx4.2.0_17_x64\\pmx4.2.0_17.msi", staged.path);
+    EXPECT_STREQ("pmx4.2.0_17.msi", staged.name);
+    EXPECT_EQ(0, staged.makesBase);
+    EXPECT_EQ(206u, staged.unformedCode);
+}
+
+// An old copy moves aside to a name of its own; a name that would be cut
+// could be another file's, and is refused.
+TEST(AsideName, IsTheFileNameWithItsNumberAndFitsOrIsNothing)
+{
+    char out[STAGING_PATH_SIZE];
+    ASSERT_EQ(1, FormAsideName(out, sizeof(out), "pmx4.2.0_17.msi", 1));
+    EXPECT_STREQ("pmx4.2.0_17.msi.1.old", out);
+    ASSERT_EQ(1, FormAsideName(out, sizeof(out), "sd420170.cab", 16));
+    EXPECT_STREQ("sd420170.cab.16.old", out);
+    char exact[sizeof("a.cab.7.old")];
+    ASSERT_EQ(1, FormAsideName(exact, sizeof(exact), "a.cab", 7));
+    EXPECT_STREQ("a.cab.7.old", exact);
+    EXPECT_EQ(0, FormAsideName(exact, sizeof(exact), "a.cab", 10));
+    EXPECT_STREQ("", exact);
+    EXPECT_EQ(0, FormAsideName(exact, sizeof(exact), "ab.cab", 1));
+    EXPECT_STREQ("", exact);
 }
 
 TEST(StagedFile, BaseIsUsedAsGivenAndAnEmptyOneFormsNothing)

@@ -10,8 +10,9 @@
 // the cabinet handshake: it opens or creates the cabinet event, waits for it
 // at most <ms>, and the moment the wait returns compares every cabinet beside
 // the package with the file of the same name in FAKE_MSIEXEC_EXPECT_DIR. The
-// findings go to FAKE_MSIEXEC_REPORT (default: report.txt beside this
-// program), one line each, the last one "done":
+// findings are appended to FAKE_MSIEXEC_REPORT_<n> for run n, else to
+// FAKE_MSIEXEC_REPORT (default: report.txt beside this program), one line
+// each, the last one "done":
 //   event at start: set|not set
 //   event: set|not set after <ms> ms
 //   <name>.cab: ok|missing|differs|unexpected|absent   (in table order)
@@ -94,18 +95,6 @@ static DWORD RunSystemMsiexec(const char *arguments)
     return RunAndWait(command);
 }
 
-// A file beside this program, or the one named by `variable`.
-static std::string OutputPath(const char *variable, const char *defaultName)
-{
-    char path[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA(variable, path, MAX_PATH);
-    if (length != 0 && length < MAX_PATH)
-        return path;
-    length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string own(path, length < MAX_PATH ? length : 0);
-    return own.substr(0, own.rfind('\\') + 1) + defaultName;
-}
-
 static bool ReadWhole(const std::string &path, std::string *bytes)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
@@ -166,7 +155,51 @@ static ULONGLONG LastWriteTime(const std::string &path)
     return ((ULONGLONG)data.ftLastWriteTime.dwHighDateTime << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-static void PlayPackageSide(const char *commandLine, DWORD waitMs)
+// The number of this run: the lines in the log, which this run has just added to.
+static int RunNumber(void)
+{
+    char path[MAX_PATH];
+    if (!LogPath(path))
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int lines = 0;
+    char chunk[4096];
+    DWORD count;
+    while (ReadFile(file, chunk, sizeof(chunk), &count, NULL) && count > 0) {
+        for (DWORD i = 0; i < count; i++)
+            lines += chunk[i] == '\n';
+    }
+    CloseHandle(file);
+    return lines;
+}
+
+// The variable "<name>_<run>" if set, else "<name>", into `value`. 0 when
+// neither is set (or the value does not fit).
+static int RunSetting(const char *name, int run, char *value, DWORD size)
+{
+    char perRun[64];
+    _snprintf(perRun, sizeof(perRun) - 1, "%.40s_%d", name, run);
+    perRun[sizeof(perRun) - 1] = '\0';
+    DWORD length = GetEnvironmentVariableA(perRun, value, size);
+    if (length == 0 || length >= size)
+        length = GetEnvironmentVariableA(name, value, size);
+    return length != 0 && length < size;
+}
+
+// Where run `run` appends its report.
+static std::string ReportPath(int run)
+{
+    char path[MAX_PATH];
+    if (RunSetting("FAKE_MSIEXEC_REPORT", run, path, MAX_PATH))
+        return path;
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string own(path, length < MAX_PATH ? length : 0);
+    return own.substr(0, own.rfind('\\') + 1) + "report.txt";
+}
+
+static void PlayPackageSide(const char *commandLine, DWORD waitMs, int run)
 {
     std::string report;
     HANDLE event = CreateEventA(NULL, TRUE, FALSE, CABINET_EVENT_NAME);
@@ -203,44 +236,10 @@ static void PlayPackageSide(const char *commandLine, DWORD waitMs)
     report += std::string("order: ") + (inTableOrder ? "table" : "not table") + "\ndone\n";
     CloseHandle(event);
 
-    HANDLE out = CreateFileA(OutputPath("FAKE_MSIEXEC_REPORT", "report.txt").c_str(), FILE_APPEND_DATA,
-                             FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
+    HANDLE out = CreateFileA(ReportPath(run).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS, 0, NULL);
     DWORD written;
     WriteFile(out, report.data(), (DWORD)report.size(), &written, NULL);
     CloseHandle(out);
-}
-
-// The number of this run: the lines in the log, which this run has just added to.
-static int RunNumber(void)
-{
-    char path[MAX_PATH];
-    if (!LogPath(path))
-        return 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    int lines = 0;
-    char chunk[4096];
-    DWORD count;
-    while (ReadFile(file, chunk, sizeof(chunk), &count, NULL) && count > 0) {
-        for (DWORD i = 0; i < count; i++)
-            lines += chunk[i] == '\n';
-    }
-    CloseHandle(file);
-    return lines;
-}
-
-// The variable "<name>_<run>" if set, else "<name>", into `value`. 0 when
-// neither is set (or the value does not fit).
-static int RunSetting(const char *name, int run, char *value, DWORD size)
-{
-    char perRun[64];
-    _snprintf(perRun, sizeof(perRun) - 1, "%.40s_%d", name, run);
-    perRun[sizeof(perRun) - 1] = '\0';
-    DWORD length = GetEnvironmentVariableA(perRun, value, size);
-    if (length == 0 || length >= size)
-        length = GetEnvironmentVariableA(name, value, size);
-    return length != 0 && length < size;
 }
 
 // Stores `text` as a REG_SZ value of HKLM `keyPath`, with its NUL or without.
@@ -313,13 +312,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     const char *commandLine = GetCommandLineA();
     AppendToLog(commandLine);
+    int run = RunNumber();
     char value[64];
     DWORD waitLength = GetEnvironmentVariableA("FAKE_MSIEXEC_WAIT_CABINETS", value, sizeof(value));
     if (waitLength != 0 && waitLength < sizeof(value))
-        PlayPackageSide(commandLine, (DWORD)strtoul(value, NULL, 0));
+        PlayPackageSide(commandLine, (DWORD)strtoul(value, NULL, 0), run);
     if (GetEnvironmentVariableA("FAKE_MSIEXEC_PASSTHROUGH", value, sizeof(value)) != 0)
         ExitProcess(RunSystemMsiexec(ArgumentsOf(commandLine)));
-    int run = RunNumber();
     LeaveInstalledState(run);
     ExitWithCodeOfRun(run);
     DWORD length = GetEnvironmentVariableA("FAKE_MSIEXEC_EXIT", value, sizeof(value));

@@ -78,7 +78,10 @@ int wmain(int argc, WCHAR **argv)
 
     static WatchResult result;
     if (!RunWatched(command, &result)) {
-        Print("runner: cannot start the program\n");
+        char line[80];
+        _snprintf(line, sizeof(line), "runner: cannot start the program (error %lu)\n", result.startError);
+        line[sizeof(line) - 1] = '\0';
+        Print(line);
         return 2;
     }
     char line[WATCH_TEXT_SIZE * 2 + 32];

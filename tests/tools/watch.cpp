@@ -43,7 +43,9 @@ static BOOL CALLBACK CloseBoxOfProcess(HWND window, LPARAM param)
     return TRUE;
 }
 
-int RunWatched(const WCHAR *commandLine, WatchResult *result)
+int RunWatched(const WCHAR *commandLine, WatchResult *result) { return RunWatchedIn(commandLine, NULL, result); }
+
+int RunWatchedIn(const WCHAR *commandLine, const WCHAR *folder, WatchResult *result)
 {
     ZeroMemory(result, sizeof(*result));
     WCHAR command[32768];
@@ -55,8 +57,10 @@ int RunWatched(const WCHAR *commandLine, WatchResult *result)
     PROCESS_INFORMATION process;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+    if (!CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, folder, &startup, &process)) {
+        result->startError = GetLastError();
         return 0;
+    }
     result->started = 1;
 
     WatchState state;

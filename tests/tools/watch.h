@@ -15,13 +15,19 @@ struct WatchedBox {
 
 struct WatchResult {
     int started;
+    DWORD startError; // GetLastError of a start that failed, else 0
     DWORD exitCode;
     int boxCount;
     WatchedBox boxes[WATCH_MAX_BOXES];
 };
 
 // Runs `commandLine` (copied; CreateProcessW may write into it) and fills
-// `result`. Returns 0 when the program could not be started.
+// `result`. Returns 0 when the program could not be started, with the
+// system's code in result->startError: under Wine a start also fails when the
+// new process dies before its first line (for instance while its own DLLs
+// are loaded), and the code is all that tells why.
 int RunWatched(const WCHAR *commandLine, WatchResult *result);
+// The same with `folder` as the program's current folder (NULL: the caller's).
+int RunWatchedIn(const WCHAR *commandLine, const WCHAR *folder, WatchResult *result);
 
 #endif

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "installer/engine.h"
 #include "tests/win/helpers.h"
+#include "tests/win/logcheck.h"
 
 namespace {
 
@@ -36,7 +38,6 @@ std::string Located(DWORD size = MAX_PATH)
 
 } // namespace
 
-// Prefix lock: EngineGate (the system's msi.dll, which an end-to-end case swaps for a while)
 TEST(EngineGate, AcceptsTheSystemsEngine)
 {
     DWORD versionMS = 0;
@@ -70,7 +71,6 @@ TEST(EngineGate, JudgesTheFileVersionOfStandIns)
     }
 }
 
-// Prefix lock: LocateMsiexec (InstallerLocation)
 TEST(LocateMsiexec, UsesInstallerLocationAsStored)
 {
     SavedMachineValue saved(kInstallerKey, kLocation);
@@ -114,7 +114,6 @@ TEST(LocateMsiexec, FailsWithoutValueOrRoom)
     EXPECT_EQ("<failed>", Located(20));
 }
 
-// Prefix lock: OnVersion52 (InstallerLocation; the suite in every file)
 TEST(OnVersion52, MsiexecIsInTheSystemDirectoryWhateverTheRegistrySays)
 {
     ASSERT_TRUE(IsVersion52()) << "run as windows_tests52.exe, which the prefix reports as 5.2";
@@ -126,7 +125,6 @@ TEST(OnVersion52, MsiexecIsInTheSystemDirectoryWhateverTheRegistrySays)
 }
 
 // 5.1 is not 5.2: the engine is where the registry says, and nowhere else.
-// Prefix lock: OnVersion51 (InstallerLocation)
 TEST(OnVersion51, MsiexecIsWhereInstallerLocationSays)
 {
     OSVERSIONINFOA version;
@@ -145,13 +143,17 @@ TEST(OnVersion51, MsiexecIsWhereInstallerLocationSays)
 
 TEST(RunAndWait, PassesTheExitCodeOnInFull)
 {
+    // A start that fails gives 1 too; its record, with the system's code, is
+    // what tells it from the stand-in's own 1.
+    std::string records = MakeTempFolder("run-log");
+    ScopedTmpdir tmpdir(records.c_str());
     std::string log = MakeTempFolder("run") + "\\calls.txt";
     SetEnvironmentVariableA("FAKE_MSIEXEC_LOG", log.c_str());
     const DWORD codes[] = {0, 1, 1603, 3010, 0x10000, 0xFFFFFFFE, 0xC0000005};
     for (DWORD code : codes) {
         SetEnvironmentVariableA("FAKE_MSIEXEC_EXIT", std::to_string(code).c_str());
         std::string command = "\"" + OwnFolder() + "msiexec.exe\" /i \"x.msi\"  WRAPPER=1";
-        EXPECT_EQ(code, RunAndWait(&command[0])) << code;
+        EXPECT_EQ(code, RunAndWait(&command[0])) << code << "; the log: " << ReadWholeFile(records + "\\quorlim.log");
     }
     SetEnvironmentVariableA("FAKE_MSIEXEC_EXIT", NULL);
     SetEnvironmentVariableA("FAKE_MSIEXEC_LOG", NULL);
@@ -159,8 +161,81 @@ TEST(RunAndWait, PassesTheExitCodeOnInFull)
     EXPECT_EQ(expectedLine + expectedLine, ReadWholeFile(log).substr(0, 2 * expectedLine.size()));
 }
 
-TEST(RunAndWait, MissingExecutableGives1)
+// An engine that does not start gives 1, as an engine that returns 1 does;
+// the log's record tells the two apart.
+TEST(RunAndWait, MissingExecutableGives1AndLogsTheStart)
 {
-    std::string command = "\"" + OwnFolder() + "no-such-program.exe\" /i \"x.msi\"";
+    std::string folder = MakeTempFolder("start");
+    ScopedTmpdir tmpdir(folder.c_str());
+    std::string program = OwnFolder() + "no-such-program.exe";
+    std::string command = "\"" + program + "\" /i \"x.msi\"";
     EXPECT_EQ(1u, RunAndWait(&command[0]));
+    EXPECT_EQ((std::vector<std::string>{"CreateProcess(" + program + ") failed.  ErrorCode: 2"}),
+              LogMessagesIn(folder));
+}
+
+// The engine gets no handle of ours: a deployment tool that reads our
+// output through an inherited pipe would otherwise wait for the engine too.
+TEST(RunAndWait, StartsTheEngineWithoutOurInheritableHandles)
+{
+    std::string name = UniqueName("wt-inheritable");
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), NULL, TRUE};
+    HANDLE event = CreateEventA(&inheritable, TRUE, TRUE, name.c_str());
+    ASSERT_NE((HANDLE)NULL, event);
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string command = "\"" + std::string(self) + "\" --child has-handle " +
+                          std::to_string((unsigned long long)(ULONG_PTR)event) + " " + name;
+    EXPECT_EQ(0u, RunAndWait(&command[0])) << "1: the engine has our handle";
+    CloseHandle(event);
+}
+
+// Every engine started gets a handle of its own to the shared object: the
+// cabinet event outlives this process's handle, so a package that opens it
+// after this process has ended still finds it.
+TEST(RunAndWait, HandsTheSharedObjectToTheEngine)
+{
+    std::string name = UniqueName("wt-shared"), started = UniqueName("wt-started"), closed = UniqueName("wt-closed");
+    HANDLE shared = CreateEventA(NULL, TRUE, TRUE, name.c_str());
+    HANDLE startedEvent = CreateEventA(NULL, TRUE, FALSE, started.c_str());
+    HANDLE closedEvent = CreateEventA(NULL, TRUE, FALSE, closed.c_str());
+    ASSERT_TRUE(shared != NULL && startedEvent != NULL && closedEvent != NULL);
+    ShareWithEveryEngine(shared);
+    // Once the engine runs, this process lets go of the object.
+    struct Closer {
+        HANDLE started, closed, *shared;
+        static DWORD WINAPI Run(void *context)
+        {
+            Closer *closer = (Closer *)context;
+            if (WaitForSingleObject(closer->started, 60000) == WAIT_OBJECT_0) {
+                CloseHandle(*closer->shared);
+                *closer->shared = NULL;
+            }
+            SetEvent(closer->closed);
+            return 0;
+        }
+    } closer = {startedEvent, closedEvent, &shared};
+    HANDLE thread = CreateThread(NULL, 0, Closer::Run, &closer, 0, NULL);
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string command = "\"" + std::string(self) + "\" --child has-event " + name + " " + started + " " + closed;
+    EXPECT_EQ(0u, RunAndWait(&command[0])) << "the engine no longer finds the object";
+    ShareWithEveryEngine(NULL);
+    WaitForSingleObject(thread, 60000);
+    CloseHandle(thread);
+    if (shared != NULL)
+        CloseHandle(shared);
+    CloseHandle(startedEvent);
+    CloseHandle(closedEvent);
+}
+
+// The process does not end from another thread while an engine is being
+// started: that engine would miss the cabinet event.
+TEST(ProcessEnd, WaitsForAnEngineBeingStarted)
+{
+    std::string marker = MakeTempFolder("end") + "\marker.txt";
+    WatchResult result = RunChild("end-during-start \"" + marker + "\"");
+    EXPECT_EQ(1234u, result.exitCode);
+    EXPECT_EQ("the start ended first", ReadWholeFile(marker));
+    EXPECT_EQ(0, result.boxCount);
 }

@@ -4,6 +4,8 @@
 
 #include <string.h>
 
+#include "tests/tools/links.h"
+
 std::string OwnFolder()
 {
     char path[MAX_PATH];
@@ -63,69 +65,27 @@ bool IsFolder(const std::string &path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-static std::string UnixPath(const std::string &path)
+static std::wstring WideOfAnsi(const std::string &text)
 {
-    typedef char *(CDECL * UnixFileNameFn)(LPCWSTR);
-    UnixFileNameFn unixFileName =
-        (UnixFileNameFn)(void *)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    WCHAR wide[MAX_PATH];
-    if (unixFileName == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0)
-        return "";
-    char *name = unixFileName(wide);
-    if (name == NULL)
-        return "";
-    std::string result(name);
-    HeapFree(GetProcessHeap(), 0, name);
-    return result;
+    WCHAR wide[MAX_PATH * 2];
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, MAX_PATH * 2);
+    return wide;
 }
 
-// Starts a Unix program, which Wine runs like any other but without a
-// process handle to wait on: the callers wait for its effect instead.
-static bool StartUnixCommand(const std::string &command)
+bool MakeFolderLink(const std::string &target, const std::string &link)
 {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    std::string line = command;
-    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        ADD_FAILURE() << command << ": not started, error " << GetLastError();
-        return false;
-    }
-    if (process.hProcess != NULL)
-        CloseHandle(process.hProcess);
-    if (process.hThread != NULL)
-        CloseHandle(process.hThread);
-    return true;
+    std::string problem;
+    bool made = ::MakeFolderLink(WideOfAnsi(target), WideOfAnsi(link), &problem);
+    EXPECT_TRUE(made) << link << ": " << problem;
+    return made;
 }
 
-// Waits (a hang guard of 30 s, not a timing) until `path` is a link, or gone.
-static bool WaitForLink(const std::string &path, bool present)
+bool RemoveFolderLink(const std::string &link)
 {
-    for (int i = 0; i < 3000; i++) {
-        DWORD attributes = GetFileAttributesA(path.c_str());
-        bool isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (present ? isLink : attributes == INVALID_FILE_ATTRIBUTES)
-            return true;
-        Sleep(10);
-    }
-    ADD_FAILURE() << path << (present ? ": no link appeared" : ": the link stayed");
-    return false;
-}
-
-bool MakeUnixLink(const std::string &target, const std::string &link)
-{
-    std::string unixTarget = UnixPath(target), unixLink = UnixPath(link);
-    EXPECT_NE("", unixTarget) << target;
-    EXPECT_NE("", unixLink) << link;
-    return !unixTarget.empty() && !unixLink.empty() &&
-           StartUnixCommand("/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") && WaitForLink(link, true);
-}
-
-bool RemoveUnixLink(const std::string &link)
-{
-    std::string unixLink = UnixPath(link);
-    return !unixLink.empty() && StartUnixCommand("/bin/rm -f \"" + unixLink + "\"") && // no -r: the link only
-           WaitForLink(link, false);
+    std::string problem;
+    bool removed = ::RemoveFolderLink(WideOfAnsi(link), &problem);
+    EXPECT_TRUE(removed) << link << ": " << problem;
+    return removed;
 }
 
 bool IsEmptyFolder(const std::string &path)
@@ -143,14 +103,39 @@ bool IsEmptyFolder(const std::string &path)
     return empty;
 }
 
-WatchResult RunChild(const std::string &arguments)
+std::string UniqueName(const char *prefix)
+{
+    static int serial;
+    return std::string(prefix) + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+}
+
+static std::wstring ChildCommand(const std::string &arguments)
 {
     WCHAR self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(self) + L"\" --child ";
     WCHAR wide[4096];
     MultiByteToWideChar(CP_ACP, 0, arguments.c_str(), -1, wide, 4096);
-    command += wide;
+    return command + wide;
+}
+
+HANDLE StartChild(const std::string &arguments)
+{
+    std::wstring command = ChildCommand(arguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        ADD_FAILURE() << "child not started, error " << GetLastError();
+        return NULL;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+WatchResult RunChild(const std::string &arguments)
+{
+    std::wstring command = ChildCommand(arguments);
     WatchResult result;
     EXPECT_TRUE(RunWatched(command.c_str(), &result));
     return result;

@@ -21,15 +21,22 @@ std::string ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::string &bytes);
 bool IsFolder(const std::string &path);
 
-// A symbolic link made on the Unix side at `link` (a Windows path whose
-// folder exists) leading to `target`: what Wine shows for a junction, which
-// Wine cannot make itself. RemoveUnixLink removes the link, never what it
-// leads to.
-bool MakeUnixLink(const std::string &target, const std::string &link);
-bool RemoveUnixLink(const std::string &link);
+// A link at `link` (a Windows path whose folder exists) to the folder
+// `target`: a junction on Windows, a Unix symbolic link under Wine
+// (tests/tools/links.h). RemoveFolderLink removes the link, never what it
+// leads to. Each reports a failure to make or remove it as a test failure.
+bool MakeFolderLink(const std::string &target, const std::string &link);
+bool RemoveFolderLink(const std::string &link);
 
 // Whether `path` is a folder with nothing in it.
 bool IsEmptyFolder(const std::string &path);
+
+// A name no other test program of the run uses: "<prefix>-<process>-<n>".
+std::string UniqueName(const char *prefix);
+
+// Starts this test program as a child (`--child <action> <args>`) and
+// returns its process handle without waiting; NULL when it did not start.
+HANDLE StartChild(const std::string &arguments);
 
 // Runs this test program as a child (`--child <action> <args>`; see main.cpp),
 // answering its message boxes, and returns what happened.

@@ -142,7 +142,6 @@ TEST(DiagnosticLog, AnotherHandleDropsTheRecordUnlessItOnlyWritesAndSharesWritin
 }
 
 // These use the user's temporary folder, which other tests look at too.
-// Prefix lock: DiagnosticLogInTempFolder (the temporary folder, which an end-to-end case checks)
 TEST(DiagnosticLogInTempFolder, EmptyTmpdirMeansTheTemporaryFolder)
 {
     DeleteFileA(TempLogPath().c_str());

@@ -52,7 +52,6 @@ void CreateMachineKey(const char *keyPath)
 
 // The vendor key is shared with the end-to-end cases (under the same lock):
 // each test starts without it and leaves none behind.
-// Prefix lock: VendorKey (the vendor and kit keys under HKLM)
 class VendorKey : public testing::Test {
   protected:
     void SetUp() override { RegDeleteTreeA(HKEY_LOCAL_MACHINE, kVendorKey); }

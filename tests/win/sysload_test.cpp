@@ -86,23 +86,120 @@ TEST(SystemLoader, MissingNameLogsTheFullPathItTriedAndNotTheSearchOrder)
     EXPECT_EQ((Messages{"LoadLibrary(" + std::string(path) + ") failed.  ErrorCode: 126"}), LogMessagesIn(folder));
 }
 
-TEST(SystemLoader, LoadsFromTheSystemDirectoryAndLogsNothing)
-{
-    std::string folder = MakeTempFolder("load");
-    ScopedTmpdir tmpdir(folder.c_str());
-    const char *names[] = {"kernel32.dll", "shell32.dll", "shfolder.dll"};
-    for (const char *name : names) {
-        HMODULE logged = HUX_System_LoadLibrary(name);
-        HMODULE silent = LoadSystemLibrary(name);
-        EXPECT_NE(nullptr, logged) << name;
-        EXPECT_EQ(logged, silent) << name;
-        FreeLibrary(logged);
-        FreeLibrary(silent);
+namespace {
+
+// A copy of this program in a folder of its own with the marker DLL planted
+// beside it under `names`, which it prefers to its built-in DLLs (Wine's
+// AppDefaults, read when a process of that name starts; on Windows a load by
+// bare name looks beside the program first anyway). Taken away again with
+// the object.
+class PlantedCopy {
+  public:
+    PlantedCopy(const std::vector<std::string> &names)
+        : folder_(MakeTempFolder("plant")), exe_(UniqueName("wt-plant") + ".exe"),
+          key_("Software\\Wine\\AppDefaults\\" + exe_ + "\\DllOverrides")
+    {
+        char self[MAX_PATH];
+        GetModuleFileNameA(NULL, self, MAX_PATH);
+        EXPECT_TRUE(CopyFileA(self, (folder_ + "\\" + exe_).c_str(), FALSE));
+        HKEY overrides = NULL;
+        RegCreateKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &overrides, NULL);
+        for (const std::string &name : names) {
+            EXPECT_TRUE(CopyFileA((OwnFolder() + "planted.dll").c_str(), (folder_ + "\\" + name).c_str(), FALSE));
+            std::string base = name.substr(0, name.rfind('.'));
+            if (overrides != NULL)
+                RegSetValueExA(overrides, base.c_str(), 0, REG_SZ, (const BYTE *)"native,builtin", 15);
+        }
+        if (overrides != NULL)
+            RegCloseKey(overrides);
     }
-    EXPECT_EQ("<missing>", ReadWholeFile(folder + "\\quorlim.log"));
+    ~PlantedCopy() { RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str()); }
+
+    // The copy's exit code for `--child <arguments>`.
+    DWORD Run(const std::string &arguments) const
+    {
+        std::wstring command = L"\"" + std::wstring(Wide(folder_ + "\\" + exe_)) + L"\" --child " + Wide(arguments);
+        WatchResult result;
+        EXPECT_TRUE(RunWatched(command.c_str(), &result));
+        return result.exitCode;
+    }
+    bool Loaded(const std::string &name) const
+    {
+        return GetFileAttributesA((folder_ + "\\" + name + ".loaded").c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+  private:
+    static std::wstring Wide(const std::string &text)
+    {
+        WCHAR wide[1024];
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide, 1024);
+        return wide;
+    }
+    std::string folder_, exe_, key_;
+};
+
+} // namespace
+
+// Both loaders load a system DLL from the system directory, never one planted
+// beside the program under its name, and log nothing. The names are ones the
+// program has not loaded yet: a loaded module is found by its name first,
+// wherever a search would look.
+TEST(SystemLoader, LoadsFromTheSystemDirectoryNotBesideTheProgramAndLogsNothing)
+{
+    std::string logFolder = MakeTempFolder("load");
+    ScopedTmpdir tmpdir(logFolder.c_str());
+    const std::vector<std::string> names = {"shfolder.dll", "msi.dll"};
+    PlantedCopy copy(names);
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        // The plant refuses to attach, so the load fails, with its marker left.
+        EXPECT_NE(0u, copy.Run("load-bare " + name)) << "control: a load by bare name takes the plant";
+        EXPECT_TRUE(copy.Loaded(name)) << "control";
+    }
+    PlantedCopy clean(names); // no marker from the control
+    for (const std::string &name : names) {
+        for (const char *loader : {"silent", "logged"}) {
+            SCOPED_TRACE(name + " by the " + loader + " loader");
+            EXPECT_EQ(0u, clean.Run("load-system " + name + " " + loader));
+            EXPECT_FALSE(clean.Loaded(name));
+        }
+    }
+    EXPECT_EQ("<missing>", ReadWholeFile(logFolder + "\\quorlim.log"));
 }
 
-// Prefix lock: SystemLoaderInSystemDirectory (DLLs placed in system32)
+// Every DLL the units load at run time, on each path that loads one, is
+// loaded by its full path in the system directory with the altered search,
+// never by a bare name: where the search is not narrowed to the system
+// directory (a system without SetDefaultDllDirectories), a bare name would
+// be looked for beside the program, in a download folder.
+TEST(LoadedDlls, EachIsLoadedByItsFullPathInTheSystemDirectory)
+{
+    const struct {
+        const char *path;
+        const char *includes; // a DLL the path must load
+    } cases[] = {
+        {"boxes", "user32.dll"},  {"gate-box", "user32.dll"}, {"silent-boxes", "user32.dll"},
+        {"lookup", "shell32.dll"}, {"gate", "version.dll"},    {"chain", "ntdll.dll"},
+        {"harden", "kernel32.dll"},
+    };
+    const std::string system = SystemDirectory() + "\\";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string record = MakeTempFolder("loads") + "\\loads.txt";
+        RunChild("record-loads \"" + record + "\" " + c.path);
+        std::string loads = ReadWholeFile(record);
+        ASSERT_NE("<missing>", loads);
+        EXPECT_NE(std::string::npos, loads.find(system + c.includes + "|")) << loads;
+        for (size_t at = 0, end; at < loads.size(); at = end + 1) {
+            end = loads.find('\n', at);
+            std::string line = loads.substr(at, end - at);
+            std::string name = line.substr(0, line.find('|')), flags = line.substr(line.find('|') + 1);
+            EXPECT_EQ(0, _strnicmp(system.c_str(), name.c_str(), system.size())) << "loaded by bare name: " << line;
+            EXPECT_EQ(std::to_string(LOAD_WITH_ALTERED_SEARCH_PATH), flags) << line;
+        }
+    }
+}
+
 TEST(SystemLoaderInSystemDirectory, PathOf259CharactersLoadsOneMoreLogsAndLoadsNothing)
 {
     std::string folder = MakeTempFolder("load");
@@ -175,7 +272,6 @@ TEST(Hardening, KernelThatDoesNotLoadLeavesTwoRecords)
     EXPECT_GT(messages[1].size(), second.size());
 }
 
-// Prefix lock: HardeningInSystemDirectory (DLLs placed in system32)
 TEST(HardeningInSystemDirectory, SetDllDirectoryThatFailsIsLoggedAndDefaultsAreLeftAlone)
 {
     std::string folder = MakeTempFolder("harden");

@@ -10,9 +10,17 @@
 #   prefix_unattended          the settings for runs nobody watches (after
 #                              prefix_serve)
 #   prefix_stop                stops the server (nothing when no prefix is set)
+#   prefix_processes           the ids of the prefix's processes still running
 #   prefix_engine <folder> <msiexec.exe>
 #                              the engine the product finds through
 #                              InstallerLocation: C:\<folder>\msiexec.exe
+#   prefix_import <lines>      imports the lines of a .reg file (after the
+#                              REGEDIT4 line) with one `wine reg import`
+#   prefix_unattended_settings, prefix_engine_settings <folder>
+#                              the lines the two above import, for a script
+#                              that imports several settings at once
+#   prefix_engine_copy <folder> <msiexec.exe>
+#                              the copy prefix_engine makes
 #   prefix_user                the name of the prefix's user
 #   prefix_throwaway <name>    for a script that owns its prefix: the
 #                              environment of a fresh /tmp/<name>.XXXXXX,
@@ -29,8 +37,16 @@ prefix_environment() { # <dir>
     export WINEDLLOVERRIDES='mscoree,mshtml='
 }
 
+# wineboot returns once the prefix is made, while the services it started
+# keep the server up a few seconds more before they time out. The server is
+# ended at once with its default signal, which ends those services with it
+# and keeps the registry as -w would (the same keys); -w then waits until it
+# has ended. SIGTERM (-k15) would leave the services running without a
+# server, for as long as the machine runs, and its registry lacked keys.
 prefix_boot() {
-    wine wineboot -i </dev/null && wineserver -w
+    wine wineboot -i </dev/null || return 1
+    wineserver -k </dev/null
+    wineserver -w </dev/null
 }
 
 prefix_serve() {
@@ -40,9 +56,23 @@ prefix_serve() {
 # With the server running (a Wine process started before it would keep its
 # own server alive, and `wineserver -p` would find it there).
 prefix_unattended() {
+    prefix_import "$(prefix_unattended_settings)"
+}
+
+prefix_unattended_settings() {
     # A program that crashes ends at once instead of waiting on Wine's crash
     # dialog, which nobody closes.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null
+    printf '%s\n' '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' ''
+}
+
+# Each `wine reg add` is a Wine process start; one import sets them all.
+# Only plain strings and dwords: Wine does not import every value type
+# faithfully (hex(1): strings, for one). reg import skips a line it cannot
+# read and still exits 0, so these lines are fixed text, never input.
+prefix_import() { # <lines>
+    local file="$WINEPREFIX/settings.reg"
+    printf 'REGEDIT4\n\n%s\n' "$1" >"$file" &&
+        wine reg import "Z:${file//\//\\}" </dev/null
 }
 
 prefix_stop() {
@@ -50,10 +80,29 @@ prefix_stop() {
     wineserver -k </dev/null >/dev/null 2>&1 || true
 }
 
+# The ids of the processes of this prefix still running, one a line: every
+# Wine process carries its prefix in its environment. After prefix_stop
+# there should be none; one that outlived its server (a service left by a
+# boot whose server was ended without it) would run as long as the machine.
+prefix_processes() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    local pid
+    for pid in $(pgrep -u "$(id -u)" .); do
+        tr '\0' '\n' </proc/"$pid"/environ 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    done
+}
+
 prefix_engine() { # <folder under C:\> <msiexec.exe>
-    mkdir -p "$WINEPREFIX/drive_c/$1" && cp "$2" "$WINEPREFIX/drive_c/$1/msiexec.exe" &&
-        wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer' /v InstallerLocation \
-            /t REG_SZ /d "C:\\$1" /f </dev/null
+    prefix_engine_copy "$1" "$2" && prefix_import "$(prefix_engine_settings "$1")"
+}
+
+prefix_engine_copy() { # <folder under C:\> <msiexec.exe>
+    mkdir -p "$WINEPREFIX/drive_c/$1" && cp "$2" "$WINEPREFIX/drive_c/$1/msiexec.exe"
+}
+
+prefix_engine_settings() { # <folder under C:\>
+    printf '%s\n' '[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer]' \
+        "\"InstallerLocation\"=\"C:\\\\$1\"" ''
 }
 
 prefix_user() {
