@@ -17,6 +17,7 @@ enum {
     FILE_STANDARD_INFORMATION_CLASS = 5,
     FILE_RENAME_INFORMATION_CLASS = 10,
     FILE_DISPOSITION_INFORMATION_CLASS = 13,
+    FILE_ATTRIBUTE_TAG_INFORMATION_CLASS = 35,
     WIDE_NAME_SIZE = STAGING_PATH_SIZE,
     FINAL_PATH_SIZE = 1024, // the long form of a base whose short form fits MAX_PATH
     ASIDE_NAME_TRIES = 16,  // names taken by earlier copies that are still held
@@ -137,13 +138,19 @@ static BOOL LiesWhereNamed(HANDLE parent, const WCHAR *name, HANDLE folder)
 }
 
 // 0 when `folder`, opened as `name` in `parent`, is a real folder there; a
-// junction opened as itself shows as a reparse point.
+// junction opened as itself shows as a reparse point. (The attributes alone:
+// GetFileInformationByHandle also asks for the volume, which under Wine
+// costs more than the rest of a staged file's chain.)
 static DWORD CheckRealFolder(HANDLE parent, const WCHAR *name, HANDLE folder)
 {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!GetFileInformationByHandle(folder, &information))
-        return GetLastError();
-    DWORD attributes = information.dwFileAttributes;
+    struct {
+        ULONG attributes;
+        ULONG reparseTag;
+    } tag; // FILE_ATTRIBUTE_TAG_INFORMATION
+    NTSTATUS status = QueryInformation(folder, &tag, sizeof(tag), FILE_ATTRIBUTE_TAG_INFORMATION_CLASS);
+    if (status != 0)
+        return CodeOf(status);
+    DWORD attributes = tag.attributes;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !LiesWhereNamed(parent, name, folder))
         return EXIT_STAGING_FOLDER_IS_LINK;

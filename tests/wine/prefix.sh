@@ -88,7 +88,7 @@ prefix_processes() {
     [ -n "${WINEPREFIX:-}" ] || return 0
     local pid
     for pid in $(pgrep -u "$(id -u)" .); do
-        tr '\0' '\n' </proc/"$pid"/environ 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+        { tr '\0' '\n' </proc/"$pid"/environ; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
     done
 }
 
